@@ -1,0 +1,34 @@
+# Sourced by the project's scripts: makes sure Debian packages are installed.
+# As root the missing ones are installed; otherwise the exact apt-get line to
+# run is printed and the script stops.
+
+# Prints the packages among "$@" that are not installed.
+missing_packages() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || printf '%s\n' "$p"
+  done
+}
+
+# Installs (as root) or asks for (otherwise) the packages among "$@" that are missing.
+ensure_packages() {
+  local missing
+  missing=$(missing_packages "$@" | tr '\n' ' ')
+  [ -z "$missing" ] && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing: $missing"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q >/dev/null
+    # shellcheck disable=SC2086
+    apt-get install -y -q --no-install-recommends $missing >/dev/null
+  else
+    echo "Missing Debian packages. Run, as root:"
+    echo "  apt-get install -y $missing"
+    exit 1
+  fi
+}
+
+# What every native build needs.
+BRIX_BUILD_PACKAGES="cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev python3"
+# What the Windows builds and their tests under Wine need.
+BRIX_WIN32_PACKAGES="g++-mingw-w64-x86-64 wine64 xvfb xauth x11-utils xdotool imagemagick"

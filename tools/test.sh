@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native build (unit tests on the
+# fake, end-to-end tests on the device simulator), the same under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows builds with
+# their end-to-end tests under Wine where the cross compiler is present (as
+# root it is installed).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/deps.sh
+# shellcheck disable=SC2086
+ensure_packages $BRIX_BUILD_PACKAGES
+if [ "$(id -u)" -eq 0 ]; then
+  # shellcheck disable=SC2086
+  ensure_packages $BRIX_WIN32_PACKAGES
+fi
+
+if command -v x86_64-w64-mingw32-g++ >/dev/null; then
+  echo "=== Windows build (MinGW-w64)"
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32
+else
+  echo "=== Windows build skipped: the cross compiler is missing (apt-get install -y $BRIX_WIN32_PACKAGES)"
+fi
+
+echo "=== Sanitizer build: AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -LE wine
+
+echo "=== Native build"
+cmake --preset default >/dev/null
+cmake --build --preset default
+ctest --preset default
