@@ -1,0 +1,115 @@
+#include "installer/run_control.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "installer/handles.h"
+#include "installer/messages.h"
+#include "installer/script_runner.h"
+#include "platform/platform.h"
+#include "platform/wstr.h"
+#include "resources/resource.h"
+
+namespace brixcopy {
+namespace {
+
+constexpr char16_t kCounterPath[] = u"\\Temp\\brixcopy.log";
+
+// Held from creation until the process ends; deliberately never released or
+// closed, since holding it is what keeps a second installer out.
+plat::Object* g_instanceMutex = nullptr;
+
+enum class RunKind { First, Later, NoCounter };
+
+// The next count, held at the largest value instead of overflowing.
+std::int32_t NextCount(std::int32_t count) {
+  return count == std::numeric_limits<std::int32_t>::max() ? count : count + 1;
+}
+
+// Settles first run against later runs through the counter file and writes the
+// matching message; a later run has its count written back.
+RunKind CountExecution() {
+  std::int32_t counter = 0;
+  StreamHandle existing(plat::StreamOpen(kCounterPath, u"r+b"));
+  if (existing) {
+    // A file shorter than one whole item counts as holding 0.
+    if (plat::StreamReadInt32(&counter, existing.Get()) != 1) counter = 0;
+    plat::StreamRewind(existing.Get());
+    counter = NextCount(counter);
+    plat::StreamWriteInt32(counter, existing.Get());
+    plat::DebugPrint(u"This is execution %i\r\n", counter);
+    plat::DebugPrint(kFinishedBanner);
+    return RunKind::Later;
+  }
+
+  counter = 1;
+  StreamHandle created(plat::StreamOpen(kCounterPath, u"w+b"));
+  if (!created) {
+    // Installing without a counter would install again on every start.
+    plat::DebugPrint(
+        u"BrixCopy: cannot create execution counter file: %s\r\nGetLastError returned: %d\r\n",
+        kCounterPath, plat::LastError());
+    plat::DebugPrint(kFinishedBanner);
+    return RunKind::NoCounter;
+  }
+  plat::StreamWriteInt32(counter, created.Get());
+  created.Reset();
+  plat::DebugPrint(u"This is the first execution\r\n");
+  return RunKind::First;
+}
+
+// Shows the progress dialog, starts the worker and grows the line of dashes
+// every half second until the worker has ended.
+void InstallWithProgress(plat::Module* instance) {
+  WindowHandle dialog;
+  const plat::DialogTemplate* dialogTemplate = plat::DialogTemplateLoad(instance, IDD_PROGRESS);
+  if (dialogTemplate != nullptr)
+    dialog.Reset(plat::DialogCreate(instance, dialogTemplate, &ProgressDlgProc, 0));
+  plat::Window* dashes = dialog ? plat::DialogItem(dialog.Get(), IDC_PROGRESS_DASHES) : nullptr;
+
+  ObjectHandle worker(plat::ThreadStart(&CopyThreadProc, nullptr));
+
+  char16_t progress[kMaxDashes + 1] = {};
+  std::uint32_t waited = plat::kWaitFailed;
+  do {
+    if (wstr::Len(progress) == kMaxDashes) progress[0] = 0;
+    wstr::Cat(progress, kMaxDashes + 1, u"-");
+    if (dashes != nullptr) {
+      plat::WindowSetText(dashes, progress);
+      plat::WindowRepaint(dialog.Get());
+    }
+    // A worker that could not be started counts as ended at the first wait.
+    waited = worker ? plat::WaitObject(worker.Get(), kProgressStepMs) : plat::kWaitFailed;
+  } while (waited == plat::kWaitTimeout);
+
+  dialog.Reset();
+}
+
+}  // namespace
+
+std::intptr_t ProgressDlgProc(plat::Window* /*dialog*/, std::uint32_t /*message*/,
+                              std::uintptr_t /*wParam*/, std::intptr_t /*lParam*/) {
+  return 0;
+}
+
+}  // namespace brixcopy
+
+int plat::AppMain(plat::Module* instance, const char16_t* /*commandLine*/) {
+  using namespace brixcopy;
+  plat::DebugPrint(u"\r\n----- BrixCopy Starting -----\r\n");
+
+  // Cleared first so that only this creation can report an existing name.
+  plat::SetLastErrorCode(0);
+  g_instanceMutex = plat::MutexCreateNamed(u"BrixCopy", true);
+  if (plat::LastError() == plat::kErrorAlreadyExists) {
+    plat::DebugPrint(u"Another instance is running!\r\n");
+    plat::DebugPrint(kFinishedBanner);
+    return 0;
+  }
+
+  if (CountExecution() != RunKind::First) return 0;
+
+  InstallWithProgress(instance);
+  plat::DebugPrint(kFinishedBanner);
+  return 0;
+}

@@ -1,0 +1,166 @@
+#include "installer/script_runner.h"
+
+#include <cstddef>
+
+#include "installer/file_ops.h"
+#include "installer/handles.h"
+#include "installer/inf_line.h"
+#include "installer/launch.h"
+#include "installer/wildcard_copy.h"
+#include "platform/platform.h"
+#include "platform/wstr.h"
+
+namespace brixcopy {
+
+char16_t g_packageDir[kPathChars];
+char16_t g_scriptPath[kPathChars];
+
+namespace {
+
+constexpr std::uintptr_t kWaitCursor = 32514;
+constexpr char16_t kPackageName[] = u"\\BrixCopy";
+constexpr char16_t kScriptName[] = u"\\BrixCopy.inf";
+
+// Sets the package directory: the executable's directory with "\BrixCopy";
+// when that directory is the bare root "\", the separator is not doubled.
+// false, leaving it empty, when it does not fit.
+bool ComposePackageDir(const char16_t* moduleDir) {
+  const bool root = wstr::Cmp(moduleDir, u"\\") == 0;
+  if (wstr::Copy(g_packageDir, kPathChars, root ? u"" : moduleDir) &&
+      wstr::Cat(g_packageDir, kPathChars, kPackageName))
+    return true;
+  g_packageDir[0] = 0;
+  return false;
+}
+
+// Sets the script path below the package directory; false, leaving it empty, when it does not fit.
+bool ComposeScriptPath() {
+  if (wstr::Copy(g_scriptPath, kPathChars, g_packageDir) &&
+      wstr::Cat(g_scriptPath, kPathChars, kScriptName))
+    return true;
+  g_scriptPath[0] = 0;
+  return false;
+}
+
+// What the package directory would be, printed whole from its parts when it
+// does not fit its buffer, so that the message names it without cutting it.
+void PrintCopyingFrom(bool packageFits, const char16_t* moduleDir) {
+  if (packageFits) {
+    plat::DebugPrint(u"Copying files from %s\r\n", g_packageDir);
+  } else {
+    plat::DebugPrint(u"Copying files from %s%s\r\n", moduleDir, kPackageName);
+  }
+}
+
+// Carries out one parsed line; false when the line turns out malformed.
+bool CarryOut(const char16_t* line, char16_t* source, const char16_t* destination,
+              const char16_t* options, bool resolved) {
+  if (wstr::Str(options, u"-r") != nullptr) {
+    RegisterDll(source);
+    return true;
+  }
+  if (wstr::Str(options, u"-e") != nullptr) {
+    RunProgram(source, 0);
+    return true;
+  }
+  if (wstr::Str(options, u"-x") != nullptr) {
+    RunProgram(source, 1);
+    return true;
+  }
+
+  const std::size_t length = wstr::Len(source);
+  const bool wildcard = length > 0 && source[length - 1] == u'*';
+  WildcardPlan plan;
+  // Every path of a wildcard line is composed before anything is done, so
+  // that a line whose paths do not fit is reported before it acts.
+  if (wildcard && !PlanWildcardCopy(source, destination, resolved, &plan)) {
+    plat::DebugPrint(u"BrixCopy: Invalid INF line (path too long):\r\n%s\r\n", line);
+    return false;
+  }
+  plat::DebugPrint(u"BrixCopy: Copying from '%s'\r\nBrixCopy:          to '%s'\r\n", source,
+                   destination);
+  if (wildcard) {
+    CreatePath(plan.targetDir);
+    RunWildcardCopy(plan, source);
+  } else {
+    CreatePath(destination);
+    CopyOneFile(source, destination);
+  }
+  return true;
+}
+
+}  // namespace
+
+void GetModuleDir(char16_t* dir) {
+  char16_t path[kPathChars] = {};
+  const std::uint32_t length = plat::ModuleFileName(path, kPathChars);
+  if (length == 0 || length >= kPathChars) path[0] = 0;
+  path[kPathChars - 1] = 0;
+  char16_t* slash = wstr::RChr(path, u'\\');
+  if (slash == nullptr) {
+    wstr::Copy(dir, kPathChars, u"\\");
+    return;
+  }
+  *slash = 0;
+  wstr::Copy(dir, kPathChars, path);
+}
+
+std::uint32_t CopyThreadProc(void* /*parameter*/) {
+  char16_t moduleDir[kPathChars];
+  GetModuleDir(moduleDir);
+  g_scriptPath[0] = 0;
+  const bool packageFits = ComposePackageDir(moduleDir);
+  const bool scriptFits = packageFits && ComposeScriptPath();
+  PrintCopyingFrom(packageFits, moduleDir);
+
+  if (!scriptFits) {
+    // A package path too long for its buffer is reported as a script that
+    // cannot be found, naming the full script path from its parts.
+    plat::DebugPrint(u"BrixCopy: Can't find INF file: %s%s\r\nGetLastError returned: %d\r\n",
+                     packageFits ? g_packageDir : moduleDir,
+                     packageFits ? kScriptName : u"\\BrixCopy\\BrixCopy.inf", kErrorFilenameTooLong);
+    plat::DebugPrint(kFinishedBanner);
+    return kScriptNotFound;
+  }
+
+  StreamHandle script(plat::StreamOpen(g_scriptPath, u"rt"));
+  if (!script) {
+    plat::DebugPrint(u"BrixCopy: Can't find INF file: %s\r\nGetLastError returned: %d\r\n",
+                     g_scriptPath, plat::LastError());
+    plat::DebugPrint(kFinishedBanner);
+    return kScriptNotFound;
+  }
+  plat::CursorSet(nullptr, kWaitCursor);
+
+  for (;;) {
+    char16_t buffer[kPathChars];
+    const char16_t* read = plat::StreamReadLine(buffer, static_cast<int>(kPathChars), script.Get());
+    if (plat::StreamHasError(script.Get())) {
+      plat::DebugPrint(u"BrixCopy: Error Reading INF file: %s\r\nGetLastError returned: %d\r\n",
+                       g_scriptPath, plat::LastError());
+      script.Reset();
+      plat::DebugPrint(kFinishedBanner);
+      return kScriptReadError;
+    }
+    if (read == nullptr) break;
+
+    const char16_t* line = buffer;
+    while (*line == u' ') ++line;
+    if (*line == 0 || *line == u'\n' || *line == u'\r' || *line == u';') continue;
+
+    char16_t source[kPathChars];
+    char16_t destination[kPathChars];
+    char16_t options[kPathChars];
+    bool resolved = false;
+    if (ParseInfLine(line, source, destination, options, &resolved) == 0 ||
+        !CarryOut(line, source, destination, options, resolved)) {
+      plat::DebugPrint(kFinishedBanner);
+      return kScriptMalformedLine;
+    }
+  }
+
+  plat::CursorSet(nullptr, 0);
+  return kScriptDone;
+}
+
+}  // namespace brixcopy

@@ -1,0 +1,16 @@
+// Texts and codes that several parts of the installer write.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace brixcopy {
+
+// Closing banner, written by the worker on its failure ends and by the main thread at exit.
+inline constexpr char16_t kFinishedBanner[] = u"----- BrixCopy Finished ----- \r\n\n";
+// Last-error code reported for a name that does not fit its 260-character buffer.
+inline constexpr std::uint32_t kErrorFilenameTooLong = 206;
+// Path buffer size of the installer, terminator included.
+inline constexpr std::size_t kPathChars = 260;
+
+}  // namespace brixcopy

@@ -1,0 +1,27 @@
+// The installer's worker: finds the package and its install script and carries out each line.
+#pragma once
+
+#include <cstdint>
+
+#include "installer/messages.h"
+
+namespace brixcopy {
+
+// Package directory: the executable's directory followed by "\BrixCopy". Written by the worker only.
+extern char16_t g_packageDir[kPathChars];
+// Install script: the package directory followed by "\BrixCopy.inf". Written by the worker only.
+extern char16_t g_scriptPath[kPathChars];
+
+// Worker exit codes.
+inline constexpr std::uint32_t kScriptDone = 0;
+inline constexpr std::uint32_t kScriptNotFound = 3;
+inline constexpr std::uint32_t kScriptReadError = 4;
+inline constexpr std::uint32_t kScriptMalformedLine = 5;
+
+// Fills dir (260 units) with the running executable's directory, without a trailing backslash.
+void GetModuleDir(char16_t* dir);
+
+// Worker thread: carries out the install script; 0 done, 3 no script, 4 read error, 5 malformed line.
+std::uint32_t CopyThreadProc(void* parameter);
+
+}  // namespace brixcopy

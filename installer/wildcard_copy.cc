@@ -1,0 +1,84 @@
+#include "installer/wildcard_copy.h"
+
+#include <cstddef>
+
+#include "installer/file_ops.h"
+#include "installer/handles.h"
+#include "installer/script_runner.h"
+#include "platform/platform.h"
+#include "platform/wstr.h"
+
+namespace brixcopy {
+namespace {
+
+bool EndsWith(const char16_t* text, char16_t c) {
+  const std::size_t length = wstr::Len(text);
+  return length > 0 && text[length - 1] == c;
+}
+
+// Appends a backslash unless text already ends with one (an empty text gets one).
+bool CatSeparator(char16_t* text) {
+  return EndsWith(text, u'\\') || wstr::Cat(text, kPathChars, u"\\");
+}
+
+// Everything before the last backslash of path; empty when it has none.
+bool CopyParent(char16_t* parent, const char16_t* path) {
+  const char16_t* slash = wstr::RChr(path, u'\\');
+  const std::size_t length = slash == nullptr ? 0 : static_cast<std::size_t>(slash - path);
+  return wstr::CopyN(parent, kPathChars, path, length);
+}
+
+// Package directory, a separating backslash and relative without one leading backslash.
+bool InPackage(char16_t* out, const char16_t* relative) {
+  return wstr::Copy(out, kPathChars, g_packageDir) && CatSeparator(out) &&
+         wstr::Cat(out, kPathChars, relative[0] == u'\\' ? relative + 1 : relative);
+}
+
+// folder, a separating backslash and the match's name.
+bool InFolder(char16_t* out, const char16_t* folder, const char16_t* name) {
+  return wstr::Copy(out, kPathChars, folder) && CatSeparator(out) &&
+         wstr::Cat(out, kPathChars, name);
+}
+
+}  // namespace
+
+bool PlanWildcardCopy(const char16_t* source, const char16_t* destination, bool resolved,
+                      WildcardPlan* plan) {
+  if (resolved) {
+    // The line parser has already placed the source in the package and appended
+    // it to the destination; taking the parents here keeps the package
+    // directory from being put in front a second time and sends the matches
+    // to the same relative folder below the destination.
+    return wstr::Copy(plan->pattern, kPathChars, source) &&
+           CopyParent(plan->sourceDir, source) && CopyParent(plan->targetDir, destination);
+  }
+  char16_t directory[kPathChars];
+  return CopyParent(directory, source) && InPackage(plan->pattern, source) &&
+         InPackage(plan->sourceDir, directory) &&
+         wstr::Copy(plan->targetDir, kPathChars, destination);
+}
+
+void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource) {
+  plat::FindData match{};
+  FindHandle search(plat::FindFirst(plan.pattern, &match));
+  if (!search) return;
+  do {
+    match.name[plat::kMaxPath - 1] = 0;
+    // Subfolders are handed over like files; their copy fails and is reported.
+    char16_t target[kPathChars];
+    char16_t from[kPathChars];
+    const bool fits = InFolder(target, plan.targetDir, match.name) &&
+                      InFolder(from, plan.sourceDir, match.name);
+    if (!fits) {
+      plat::DebugPrint(u"BrixCopy: Failed to copy file: %s\r\nGetLastError returned: %d\r\n",
+                       lineSource, kErrorFilenameTooLong);
+      continue;
+    }
+    if (CopyOneFile(from, target) == 0) {
+      plat::DebugPrint(u"BrixCopy: Failed to copy file: %s\r\nGetLastError returned: %d\r\n",
+                       lineSource, plat::LastError());
+    }
+  } while (plat::FindNextMatch(search.Get(), &match));
+}
+
+}  // namespace brixcopy

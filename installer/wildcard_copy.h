@@ -1,0 +1,23 @@
+// Copy of every file of the package that matches a wildcard source.
+#pragma once
+
+#include "installer/messages.h"
+
+namespace brixcopy {
+
+// Where a wildcard line takes its files from and puts them.
+struct WildcardPlan {
+  char16_t pattern[kPathChars];    // search pattern below the package directory
+  char16_t sourceDir[kPathChars];  // folder of the matching files
+  char16_t targetDir[kPathChars];  // folder the matches are copied into
+};
+
+// Derives the plan of a wildcard line from its parsed source and destination; false when a
+// composed path does not fit. resolved: the source was relative and already placed in the package.
+bool PlanWildcardCopy(const char16_t* source, const char16_t* destination, bool resolved,
+                      WildcardPlan* plan);
+
+// Copies every match of the plan; each failed file is reported with lineSource, the line's source.
+void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource);
+
+}  // namespace brixcopy
