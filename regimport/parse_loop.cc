@@ -1,0 +1,43 @@
+#include <new>
+#include <utility>
+
+#include "regimport/brixparse.h"
+
+CBrixparse::CBrixparse(CScriptFile& script) : file(script) {}
+
+CBrixparse::~CBrixparse() = default;
+
+CKeyNode* CBrixparse::ParseFile() {
+  keys.reset();
+  if (file.stream == nullptr) return nullptr;
+  // Keys are linked into the owned list as they are built, so that whatever
+  // ends the parse early leaves nothing unowned.
+  CKeyNode* last = nullptr;
+  int result = kLineReadError;
+  try {
+    std::u16string physical;
+    std::u16string logical;
+    CLineEntry entry;
+    while ((result = ReadLogicalLine(file, physical, logical)) == kLineRead) {
+      if (ParseEntry(entry, logical) == 0) continue;
+      if (entry.kind == kEntryKey) {
+        auto key = std::make_unique<CKeyNode>(entry.token.c_str());
+        CKeyNode* added = key.get();
+        if (last == nullptr)
+          keys = std::move(key);
+        else
+          last->next = std::move(key);
+        last = added;
+      } else if (last != nullptr) {
+        // A value line before the first key line has no key to belong to.
+        last->AppendValue(std::make_unique<CValueNode>(entry.valueName.c_str(), entry.type,
+                                                        entry.data.data(), entry.size));
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    // Running out of memory ends the parse as a read error does: nothing
+    // is written, and the keys built so far go with this object.
+    result = kLineReadError;
+  }
+  return result == kLineEndOfFile ? keys.get() : nullptr;
+}
