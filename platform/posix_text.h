@@ -1,0 +1,19 @@
+// UTF-16 <-> UTF-8 conversion for the device simulator: device text is UTF-16,
+// host names, arguments and the terminal are UTF-8.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace plat::posix {
+
+// Converts zero-terminated UTF-16 to UTF-8; false (out unspecified) on an unpaired surrogate.
+bool ToUtf8(const char16_t* text, std::string* out);
+// Converts UTF-16 to UTF-8, writing U+FFFD for each unpaired surrogate.
+std::string ToUtf8Lenient(std::u16string_view text);
+// Converts UTF-8 to UTF-16; false (out unspecified) on a malformed sequence.
+bool ToUtf16(std::string_view text, std::u16string* out);
+// Converts UTF-8 to UTF-16, writing U+FFFD for each malformed byte.
+std::u16string ToUtf16Lenient(std::string_view text);
+
+}  // namespace plat::posix
