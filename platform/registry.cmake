@@ -3,5 +3,6 @@
 find_package(SQLite3 REQUIRED)
 add_library(brix_registry_store STATIC
   ${CMAKE_CURRENT_LIST_DIR}/registry_store.cc
+  ${CMAKE_CURRENT_LIST_DIR}/registry_text.cc
 )
 target_link_libraries(brix_registry_store PUBLIC SQLite::SQLite3)
