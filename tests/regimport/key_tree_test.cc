@@ -1,0 +1,173 @@
+// The key list: shapes that scripts give, ownership of names and data, and
+// lists long enough that recursive destruction would exhaust the stack.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/fake.h"
+#include "regimport/brixparse.h"
+#include "tests/regimport/import_test_util.h"
+
+namespace {
+
+using regtest::Bytes;
+using regtest::KeySummary;
+using regtest::ParseScript;
+using regtest::ValueSummary;
+
+const std::string kDword1 = Bytes({1, 0, 0, 0});
+const std::string kDword2 = Bytes({2, 0, 0, 0});
+const std::string kDword3 = Bytes({3, 0, 0, 0});
+
+TEST(ParseFile, KeyListShapes) {
+  struct Case {
+    const char* name;
+    std::string script;
+    bool yieldsList;
+    std::vector<KeySummary> keys;
+  } cases[] = {
+      {"empty script", "", false, {}},
+      {"comments only", "; one\n   ; two\n\n", false, {}},
+      {"key without values", "[HKEY_LOCAL_MACHINE\\A]\n", true, {{u"HKEY_LOCAL_MACHINE\\A", {}}}},
+      {"keys with 2, 0 and 1 values",
+       "[K\\A]\n\"a1\"=dword:1\n\"a2\"=dword:2\n[K\\B]\n[K\\C]\n\"c1\"=dword:3\n",
+       true,
+       {{u"K\\A", {{u"a1", kRegDword, kDword1}, {u"a2", kRegDword, kDword2}}},
+        {u"K\\B", {}},
+        {u"K\\C", {{u"c1", kRegDword, kDword3}}}}},
+      {"duplicates kept in order",
+       "[K\\A]\n\"v\"=dword:1\n\"v\"=dword:2\n[K\\A]\n\"v\"=dword:3\n",
+       true,
+       {{u"K\\A", {{u"v", kRegDword, kDword1}, {u"v", kRegDword, kDword2}}},
+        {u"K\\A", {{u"v", kRegDword, kDword3}}}}},
+      {"value before the first key is not stored",
+       "\"early\"=dword:1\n[K\\A]\n\"v\"=dword:2\n", true,
+       {{u"K\\A", {{u"v", kRegDword, kDword2}}}}},
+      {"value after a key line that gives no entry goes to the key before",
+       "[K\\A]\n[K\\B\n\"v\"=dword:1\n", true, {{u"K\\A", {{u"v", kRegDword, kDword1}}}}},
+      {"unknown type word is not stored",
+       "[K\\A]\n\"a\"=dword:1\n\"b\"=DWORD:2\n\"c\"=x:3\n", true,
+       {{u"K\\A", {{u"a", kRegDword, kDword1}}}}},
+      {"empty byte list has no data", "[K\\A]\n\"b\"=hex:\n", true,
+       {{u"K\\A", {{u"b", kRegBinary, ""}}}}},
+      {"comments and continuations",
+       "; header\n[K\\A] ; key\n\"b\"=hex:01,\\\n  02\n\"s\"=\"x;y\" ; c\n", true,
+       {{u"K\\A", {{u"b", kRegBinary, Bytes({1, 2})}, {u"s", kRegSz, Bytes({'x', 0, ';', 0, 'y', 0, 0, 0})}}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const regtest::ParseOutcome got = ParseScript(c.script);
+    EXPECT_EQ(got.yieldedList, c.yieldsList);
+    EXPECT_EQ(got.keys, c.keys);
+  }
+}
+
+TEST(ParseFile, EmptyValueHasNoDataBlock) {
+  plat::fake::Reset();
+  plat::fake::AddFile(regtest::kScriptPath, "[K\\A]\n\"b\"=hex:\n");
+  CScriptFile script;
+  script.Open(regtest::kScriptPath);
+  CBrixparse parser(script);
+  CKeyNode* first = parser.ParseFile();
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(first->values, nullptr);
+  EXPECT_EQ(first->values->data, nullptr);
+  EXPECT_EQ(first->values->size, 0u);
+}
+
+TEST(ParseFile, UnopenedScriptGivesNoList) {
+  plat::fake::Reset();
+  CScriptFile script;
+  script.Open(u"\\missing.reg");
+  CBrixparse parser(script);
+  EXPECT_EQ(parser.ParseFile(), nullptr);
+  EXPECT_EQ(parser.keys, nullptr);
+}
+
+TEST(ParseFile, ReadErrorYieldsNoListButKeepsWhatWasBuilt) {
+  // Large enough that the script takes several file reads.
+  std::string script;
+  for (int i = 0; i < 2000; ++i) script += "[HKEY_LOCAL_MACHINE\\K" + std::to_string(i) + "]\n\"v\"=dword:1\n";
+  plat::fake::Reset();
+  plat::fake::AddFile(regtest::kScriptPath, script);
+  plat::fake::InjectFailure({"FileRead", plat::kErrorAccessDenied, 2, {}});
+  CScriptFile file;
+  file.Open(regtest::kScriptPath);
+  CBrixparse parser(file);
+  EXPECT_EQ(parser.ParseFile(), nullptr);
+  ASSERT_NE(parser.keys, nullptr);
+  EXPECT_EQ(parser.keys->path, u"HKEY_LOCAL_MACHINE\\K0");
+}
+
+TEST(KeyNodes, ConstructorsCopyTheirInput) {
+  std::u16string name = u"name";
+  std::string bytes = "abcd";
+  CValueNode value(name.c_str(), kRegBinary, bytes.data(), 3);
+  name[0] = u'X';
+  bytes[0] = 'X';
+  EXPECT_EQ(value.name, u"name");
+  ASSERT_NE(value.data, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(value.data.get()), value.size), "abc");
+
+  CValueNode empty(u"", kRegSz, bytes.data(), 0);
+  EXPECT_EQ(empty.data, nullptr);
+  EXPECT_EQ(empty.size, 0u);
+}
+
+TEST(KeyNodes, AppendValueKeepsOrder) {
+  CKeyNode key(u"K\\A");
+  constexpr int kCount = 1000;
+  for (int i = 0; i < kCount; ++i) {
+    const std::u16string name = regtest::Widen(std::to_string(i));
+    key.AppendValue(std::make_unique<CValueNode>(name.c_str(), kRegDword, &i, 4));
+  }
+  int expected = 0;
+  for (const CValueNode* v = key.values.get(); v != nullptr; v = v->next.get(), ++expected)
+    ASSERT_EQ(v->name, regtest::Widen(std::to_string(expected)));
+  EXPECT_EQ(expected, kCount);
+}
+
+TEST(KeyNodes, AppendAfterValuesLinkedByHand) {
+  CKeyNode key(u"K\\A");
+  key.values = std::make_unique<CValueNode>(u"a", kRegSz, nullptr, 0);
+  key.values->next = std::make_unique<CValueNode>(u"b", kRegSz, nullptr, 0);
+  key.AppendValue(std::make_unique<CValueNode>(u"c", kRegSz, nullptr, 0));
+  const auto keys = regtest::Summarise(&key);
+  ASSERT_EQ(keys.size(), 1u);
+  ASSERT_EQ(keys[0].values.size(), 3u);
+  EXPECT_EQ(keys[0].values[2].name, u"c");
+}
+
+TEST(KeyNodes, MillionNodeListsAreDestroyedWithoutRecursion) {
+  constexpr int kCount = 1000000;
+  {
+    auto head = std::make_unique<CKeyNode>(u"K\\0");
+    CKeyNode* last = head.get();
+    for (int i = 1; i < kCount; ++i) {
+      last->next = std::make_unique<CKeyNode>(u"K\\x");
+      last = last->next.get();
+    }
+    head->AppendValue(std::make_unique<CValueNode>(u"v", kRegDword, &kCount, 4));
+  }
+  {
+    CKeyNode key(u"K\\A");
+    for (int i = 0; i < kCount; ++i)
+      key.AppendValue(std::make_unique<CValueNode>(u"v", kRegDword, &i, 4));
+  }
+  {
+    // The parser object owns its list and frees it when it goes.
+    CScriptFile script;
+    CBrixparse parser(script);
+    parser.keys = std::make_unique<CKeyNode>(u"K\\0");
+    CKeyNode* last = parser.keys.get();
+    for (int i = 1; i < kCount; ++i) {
+      last->next = std::make_unique<CKeyNode>(u"K\\x");
+      last = last->next.get();
+    }
+  }
+  SUCCEED();
+}
+
+}  // namespace
