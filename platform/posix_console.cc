@@ -59,11 +59,11 @@ void Draw(Console& console, std::string* out) {
 std::string RenderBox(const std::vector<std::string>& rows) {
   std::size_t width = 0;
   for (const std::string& row : rows) width = std::max(width, DisplayWidth(row));
-  const std::string border = "+" + std::string(width + 2, '-') + "+\n";
+  const std::string border = "+" + std::string(width + 2, '-') + "+\r\n";
   std::string out = border;
   for (const std::string& row : rows) {
     const std::size_t space = width - DisplayWidth(row);
-    out += "| " + std::string(space / 2, ' ') + row + std::string(space - space / 2, ' ') + " |\n";
+    out += "| " + std::string(space / 2, ' ') + row + std::string(space - space / 2, ' ') + " |\r\n";
   }
   return out + border;
 }

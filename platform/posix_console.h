@@ -16,7 +16,8 @@ void ConsoleWrite(std::string_view text);
 void ConsoleShowBox(const std::vector<std::string>& rows);
 // Erases the box on show, if any.
 void ConsoleHideBox();
-// The box for rows: a frame around the rows, each centred; every line ends in "\n".
+// The box for rows: a frame around the rows, each centred; every line ends in CR LF, so it
+// draws alike whether or not the terminal adds the carriage return itself.
 std::string RenderBox(const std::vector<std::string>& rows);
 
 }  // namespace plat::posix
