@@ -43,9 +43,14 @@ bool IsLeadingPart(const std::u16string& token, std::u16string_view prefix) {
 // String: the text between the opening double quote and the last character, then a terminator.
 void FillString(const std::u16string& token, std::vector<std::uint8_t>& data) {
   const std::size_t inner = token.size() >= 2 ? token.size() - 2 : 0;
-  data.reserve((inner + 1) * 2);
-  for (std::size_t i = 1; i <= inner; ++i) PushUnit(data, token[i]);
-  PushUnit(data, 0);
+  data.resize((inner + 1) * 2);
+  std::uint8_t* out = data.data();
+  for (std::size_t i = 1; i <= inner; ++i, out += 2) {
+    out[0] = static_cast<std::uint8_t>(token[i] & 0xFF);
+    out[1] = static_cast<std::uint8_t>(token[i] >> 8);
+  }
+  out[0] = 0;
+  out[1] = 0;
 }
 
 void FillDword(const char16_t* rest, std::vector<std::uint8_t>& data) {

@@ -87,12 +87,11 @@ TEST(ParseFile, UnopenedScriptGivesNoList) {
 }
 
 TEST(ParseFile, ReadErrorYieldsNoListButKeepsWhatWasBuilt) {
-  // Large enough that the script takes several file reads.
   std::string script;
   for (int i = 0; i < 2000; ++i) script += "[HKEY_LOCAL_MACHINE\\K" + std::to_string(i) + "]\n\"v\"=dword:1\n";
   plat::fake::Reset();
   plat::fake::AddFile(regtest::kScriptPath, script);
-  plat::fake::InjectFailure({"FileRead", plat::kErrorAccessDenied, 2, {}});
+  plat::fake::InjectFailure({"StreamReadLine", plat::kErrorAccessDenied, 1000, {}});
   CScriptFile file;
   file.Open(regtest::kScriptPath);
   CBrixparse parser(file);

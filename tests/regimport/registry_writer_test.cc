@@ -25,22 +25,20 @@ std::optional<plat::fake::RegValue> Value(const std::u16string& key, const std::
 TEST(UpdateRegistry, RootsAndSubkeys) {
   struct Case {
     const char* keyLine;
-    std::optional<std::u16string> written;  // key holding the value, nullopt: nothing created
-    std::u16string subKey;                  // subkey path asked for
+    std::optional<std::u16string> written;  // key created and holding the value; nullopt: none
     std::u16string debug;
   } cases[] = {
-      {"[HKEY_LOCAL_MACHINE\\Software\\A\\B]", u"HKEY_LOCAL_MACHINE\\Software\\A\\B",
-       u"Software\\A\\B", u""},
-      {"[HKEY_CLASSES_ROOT\\Ext]", u"HKEY_CLASSES_ROOT\\Ext", u"Ext", u""},
-      {"[HKEY_CURRENT_USER\\Prefs]", u"HKEY_CURRENT_USER\\Prefs", u"Prefs", u""},
-      {"[HKEY_LOCAL_MACHINE\\]", u"HKEY_LOCAL_MACHINE", u"", u""},
-      {"[HKEY_LOCAL_MACHINE]", std::nullopt, u"", u""},
-      {"[]", std::nullopt, u"", u""},
-      {"[hkey_local_machine\\X]", std::nullopt, u"",
+      {"[HKEY_LOCAL_MACHINE\\Software\\A\\B]", u"HKEY_LOCAL_MACHINE\\Software\\A\\B", u""},
+      {"[HKEY_CLASSES_ROOT\\Ext]", u"HKEY_CLASSES_ROOT\\Ext", u""},
+      {"[HKEY_CURRENT_USER\\Prefs]", u"HKEY_CURRENT_USER\\Prefs", u""},
+      {"[HKEY_LOCAL_MACHINE\\]", u"HKEY_LOCAL_MACHINE", u""},  // empty subkey: the root itself
+      {"[HKEY_LOCAL_MACHINE]", std::nullopt, u""},
+      {"[]", std::nullopt, u""},
+      {"[hkey_local_machine\\X]", std::nullopt,
        u"CBrixparse::UpdateRegistry::unknown root key = hkey_local_machine\r\n"},
-      {"[-HKEY_LOCAL_MACHINE\\X]", std::nullopt, u"",
+      {"[-HKEY_LOCAL_MACHINE\\X]", std::nullopt,
        u"CBrixparse::UpdateRegistry::unknown root key = -HKEY_LOCAL_MACHINE\r\n"},
-      {"[HKEY_USERS\\X]", std::nullopt, u"",
+      {"[HKEY_USERS\\X]", std::nullopt,
        u"CBrixparse::UpdateRegistry::unknown root key = HKEY_USERS\r\n"},
   };
   for (const Case& c : cases) {
@@ -54,7 +52,7 @@ TEST(UpdateRegistry, RootsAndSubkeys) {
       continue;
     }
     ASSERT_EQ(creates.size(), 1u);
-    EXPECT_EQ(creates[0].text, c.subKey);
+    EXPECT_EQ(creates[0].text, *c.written);
     const auto value = Value(*c.written, u"v");
     ASSERT_TRUE(value.has_value());
     EXPECT_EQ(value->type, kRegDword);
@@ -181,11 +179,11 @@ TEST(UpdateRegistry, PathsAreCutAtTheirFirstBackslash) {
 TEST(Import, ReadErrorWritesNothing) {
   std::string script;
   for (int i = 0; i < 2000; ++i) script += "[HKEY_LOCAL_MACHINE\\K" + std::to_string(i) + "]\n\"v\"=dword:1\n";
-  for (int failingRead : {1, 2, 3}) {
+  for (int failingRead : {1, 2, 1000, 4000}) {
     SCOPED_TRACE(failingRead);
     plat::fake::Reset();
     plat::fake::AddFile(regtest::kScriptPath, script);
-    plat::fake::InjectFailure({"FileRead", plat::kErrorAccessDenied, failingRead, {}});
+    plat::fake::InjectFailure({"StreamReadLine", plat::kErrorAccessDenied, failingRead, {}});
     EXPECT_EQ(plat::AppMain(nullptr, regtest::kScriptPath), 0);
     EXPECT_TRUE(plat::fake::CallsOf("RegKeyCreate").empty());
     EXPECT_TRUE(plat::fake::CallsOf("RegValueSet").empty());
@@ -255,7 +253,7 @@ TEST(Import, OverlongKeyPathIsPassedToTheRegistry) {
   ASSERT_EQ(ImportScript("[HKEY_LOCAL_MACHINE\\" + subKey + "]\n"), 0);
   const auto creates = plat::fake::CallsOf("RegKeyCreate");
   ASSERT_EQ(creates.size(), 1u);
-  EXPECT_EQ(creates[0].text, regtest::Widen(subKey));
+  EXPECT_EQ(creates[0].text, u"HKEY_LOCAL_MACHINE\\" + regtest::Widen(subKey));
 }
 
 }  // namespace
