@@ -138,9 +138,13 @@ std::unique_ptr<Store> Store::Open(const std::string& deviceDir, std::string* er
   // Switching to WAL needs a moment of exclusive access; a second process
   // opening at the same instant may see SQLITE_BUSY, so try again briefly.
   std::uint32_t result = kOk;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    result = store->Run("PRAGMA journal_mode=WAL");
-    if (result == kOk) break;
+  for (int attempt = 0;; ++attempt) {
+    const int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) break;
+    if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || attempt == 100) {
+      result = store->Fail("journal mode");
+      break;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   // NORMAL in WAL mode syncs only at checkpoints: a commit per key stays
@@ -169,12 +173,7 @@ std::unique_ptr<Store> Store::OpenExisting(const std::string& deviceDir, std::st
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  sqlite3_stmt* stmt = nullptr;
-  int version = -1;
-  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, nullptr) == SQLITE_OK &&
-      sqlite3_step(stmt) == SQLITE_ROW)
-    version = sqlite3_column_int(stmt, 0);
-  sqlite3_finalize(stmt);
+  const int version = store->SchemaVersion();
   if (version != kSchemaVersion) {
     *error = path + ": not a device registry database";
     return nullptr;
@@ -200,15 +199,24 @@ std::uint32_t Store::Fail(const char* what) {
   return kErrorRegistryIoFailed;
 }
 
-std::uint32_t Store::CreateSchema() {
-  std::uint32_t result = Begin();
-  if (result != kOk) return result;
+int Store::SchemaVersion() {
   sqlite3_stmt* stmt = nullptr;
   int version = -1;
   if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &stmt, nullptr) == SQLITE_OK &&
       sqlite3_step(stmt) == SQLITE_ROW)
     version = sqlite3_column_int(stmt, 0);
   sqlite3_finalize(stmt);
+  return version;
+}
+
+std::uint32_t Store::CreateSchema() {
+  // An existing registry opens without the write lock, so that opening never
+  // waits for another process's writes.
+  int version = SchemaVersion();
+  if (version == kSchemaVersion) return kOk;
+  std::uint32_t result = Begin();
+  if (result != kOk) return result;
+  version = SchemaVersion();
   if (version == 0) {
     result = Run(kSchema);
   } else if (version != kSchemaVersion) {

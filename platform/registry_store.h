@@ -97,6 +97,7 @@ class Store {
   struct Statements;
   std::uint32_t Prepare();
   std::uint32_t CreateSchema();
+  int SchemaVersion();
   std::uint32_t Fail(const char* what);
   std::uint32_t FindChild(KeyId parent, const std::string& fold, KeyId* child);
   std::uint32_t Run(const char* sql);
