@@ -1,0 +1,44 @@
+# Tests of the Windows builds, registered in the native build when a Windows
+# build tree exists: its resources are read directly; with Wine and Xvfb
+# present the end-to-end scenarios and the run-control tests run under Wine.
+set(BRIX_WIN32_BUILD_DIR "${PROJECT_SOURCE_DIR}/build/win32" CACHE PATH
+    "Windows build tree (cmake --preset win32) whose programs the Wine tests run")
+find_program(BRIX_WINE NAMES wine64 wine)
+find_program(BRIX_XVFB Xvfb)
+find_program(BRIX_XVFB_RUN xvfb-run)
+
+set(_win32_dir ${CMAKE_CURRENT_LIST_DIR})
+
+# Converting Wine's registry export needs neither Wine nor a Windows build.
+add_test(NAME e2e.wine.export_format
+  COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_export_test.py)
+set_tests_properties(e2e.wine.export_format PROPERTIES LABELS "e2e")
+
+if(EXISTS ${BRIX_WIN32_BUILD_DIR}/installer/BrixCopy.exe)
+  add_test(NAME e2e.win32.resources
+    COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/resources_test.py ${BRIX_WIN32_BUILD_DIR})
+  set_tests_properties(e2e.win32.resources PROPERTIES LABELS "win32")
+
+  if(BRIX_WINE AND BRIX_XVFB AND BRIX_XVFB_RUN)
+    set(_w ${BRIX_WIN32_BUILD_DIR})
+    set(_wine_artifacts
+      --artifact BrixCopy=${_w}/installer/BrixCopy.exe
+      --artifact Brixparse=${_w}/regimport/Brixparse.exe
+      --artifact recorder=${_w}/tests/e2e/win32/recorder.exe
+      --artifact testreg=${_w}/tests/e2e/win32/testreg.dll
+      --option build=${_w})
+    foreach(dir ${BRIX_SCENARIOS})
+      if(IS_DIRECTORY ${dir})
+        get_filename_component(name ${dir} NAME)
+        add_test(NAME e2e.wine.${name}
+          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/run_scenario.py
+                  --runner wine ${_wine_artifacts} ${dir})
+        set_tests_properties(e2e.wine.${name} PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
+      endif()
+    endforeach()
+    add_test(NAME e2e.wine.run_control
+      COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_run_control_test.py
+              --build ${_w} --shots ${CMAKE_BINARY_DIR}/wine-shots)
+    set_tests_properties(e2e.wine.run_control PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
+  endif()
+endif()
