@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix_console.h"
@@ -37,10 +39,10 @@ constexpr const char* kDebugText =
     "----- end ----- \r\n\n";
 
 // Runs DriveDialog in a child whose stderr is fd; returns everything read from readFd.
-std::string RunChild(int fd, int readFd, bool raw) {
+std::string RunChild(int fd, int readFd) {
   const pid_t child = fork();
   if (child == 0) {
-    if (raw) {
+    if (isatty(fd)) {
       termios mode{};
       tcgetattr(fd, &mode);
       cfmakeraw(&mode);
@@ -64,41 +66,87 @@ std::string RunChild(int fd, int readFd, bool raw) {
   return text;
 }
 
+// Runs DriveDialog with stderr on a terminal of the given height.
+std::string RunOnTerminal(unsigned short rows) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  winsize size{};
+  size.ws_row = rows;
+  size.ws_col = 80;
+  if (slave < 0 || ioctl(slave, TIOCSWINSZ, &size) != 0) return "no terminal";
+  const std::string text = RunChild(slave, master);
+  close(master);
+  return text;
+}
+
+// Terminal output split into the text outside the box's cursor-saving drawings
+// and the drawings themselves.
+struct Split {
+  std::string text;
+  std::vector<std::string> drawings;
+};
+
+Split SplitTerminalOutput(const std::string& output) {
+  const std::string makeRoom = "\x1b" "D\x1b" "D\x1b" "D\x1b" "D\x1b[4A";
+  Split split;
+  for (std::size_t i = 0; i < output.size();) {
+    if (output.compare(i, 2, "\x1b" "7") == 0) {
+      const std::size_t end = output.find("\x1b" "8", i);
+      if (end == std::string::npos) break;
+      split.drawings.push_back(output.substr(i + 2, end - i - 2));
+      i = end + 2;
+    } else if (output.compare(i, makeRoom.size(), makeRoom) == 0) {
+      i += makeRoom.size();
+    } else {
+      split.text += output[i++];
+    }
+  }
+  return split;
+}
+
+// The drawing of a box in the bottom four rows of a 24-row terminal.
+std::string BoxDrawing(const char* dashes) {
+  const std::vector<std::string> lines = plat::posix::RenderBox({"Copying files, please wait...", dashes});
+  std::string out;
+  for (int i = 0; i < 4; ++i) out += "\x1b[" + std::to_string(21 + i) + ";1H\x1b[2K" + lines[i];
+  return out;
+}
+
 TEST(PosixConsole, DebugTextIsExactWhereStderrIsNoTerminal) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  const std::string text = RunChild(fds[1], fds[0], false);
+  const std::string text = RunChild(fds[1], fds[0]);
   close(fds[0]);
   EXPECT_EQ(text, kDebugText);
 }
 
-TEST(PosixConsole, TerminalShowsTheBoxBelowIntactDebugLines) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-  ASSERT_GE(slave, 0);
-  const std::string text = RunChild(slave, master, true);
-  close(master);
+TEST(PosixConsole, TerminalKeepsTheBoxBelowTheScrollingText) {
+  const Split split = SplitTerminalOutput(RunOnTerminal(24));
+  EXPECT_EQ(split.text, kDebugText);
+  const std::vector<std::string> expected = {
+      "\x1b[1;20r",  // debug text scrolls in rows 1 to 20
+      BoxDrawing(""),
+      BoxDrawing("-"),
+      BoxDrawing("--"),
+      "\x1b[r\x1b[21;1H\x1b[2K\x1b[22;1H\x1b[2K\x1b[23;1H\x1b[2K\x1b[24;1H\x1b[2K",
+  };
+  EXPECT_EQ(split.drawings, expected);
+}
 
-  const std::string erase = "\x1b[4A\r\x1b[J";
-  const std::string empty = plat::posix::RenderBox({"Copying files, please wait...", ""});
-  const std::string one = plat::posix::RenderBox({"Copying files, please wait...", "-"});
-  const std::string two = plat::posix::RenderBox({"Copying files, please wait...", "--"});
-  const std::string expected = std::string("\r\n----- start -----\r\n") + empty + erase + one + erase +
-                               "Copying files from \\Windows\\BrixCopy\r\n" + one + erase + "no line end" +
-                               " caf\xc3\xa9\r\n" + two + erase + "----- end ----- \r\n\n";
-  EXPECT_EQ(text, expected);
+TEST(PosixConsole, TerminalTooSmallForTheBoxGetsOnlyText) {
+  EXPECT_EQ(RunOnTerminal(5), kDebugText);
 }
 
 TEST(PosixConsole, BoxCentresItsRows) {
-  EXPECT_EQ(plat::posix::RenderBox({"abcd", "-", "\xc3\xa9t\xc3\xa9"}),
-            "+------+\r\n"
-            "| abcd |\r\n"
-            "|  -   |\r\n"
-            "| \xc3\xa9t\xc3\xa9  |\r\n"
-            "+------+\r\n");
+  const std::vector<std::string> expected = {
+      "+------+",
+      "| abcd |",
+      "|  -   |",
+      "| \xc3\xa9t\xc3\xa9  |",
+      "+------+",
+  };
+  EXPECT_EQ(plat::posix::RenderBox({"abcd", "-", "\xc3\xa9t\xc3\xa9"}), expected);
 }
 
 TEST(PosixDialog, TemplateAndControls) {
