@@ -286,7 +286,8 @@ class WineRunner:
         self.environ = dict(base, WINEPREFIX=self.prefix, DISPLAY=display)
         # One server for the runner's lifetime: a fresh server per program would
         # start the prefix's system services again each time (seconds each).
-        subprocess.run(["wineserver", "-p"], env=self.environ, check=True, timeout=60)
+        subprocess.run(["wineserver", "-p"], env=self.environ, check=True, timeout=60,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # The prefix's services start with its first program and live on; started here,
         # they hold none of the output files of the programs under test.
         self.wine("wineboot", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(
