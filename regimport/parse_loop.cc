@@ -1,4 +1,4 @@
-#include <new>
+#include <exception>
 #include <utility>
 
 #include "regimport/brixparse.h"
@@ -34,8 +34,9 @@ CKeyNode* CBrixparse::ParseFile() {
                                                         entry.data.data(), entry.size));
       }
     }
-  } catch (const std::bad_alloc&) {
-    // Running out of memory ends the parse as a read error does: nothing
+  } catch (const std::exception&) {
+    // Only allocation can throw here (out of memory, or a text beyond the
+    // library's size limit). It ends the parse as a read error does: nothing
     // is written, and the keys built so far go with this object.
     result = kLineReadError;
   }

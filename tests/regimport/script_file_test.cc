@@ -163,14 +163,6 @@ TEST(ScriptFileLines, LongPhysicalLinesArriveWhole) {
   }
 }
 
-TEST(ScriptFileLines, Utf16ScriptWithByteOrderMark) {
-  const std::string script =
-      "\xFF\xFE" + regtest::Utf16Bytes(u"[HKEY_LOCAL_MACHINE\\\u00C4]\r\n\"\u20AC\"=\"x\"\r\n");
-  const LogicalLines got = ReadAll(script);
-  EXPECT_EQ(got.lines, (std::vector<std::u16string>{u"[HKEY_LOCAL_MACHINE\\\u00C4]",
-                                                    u"\"\u20AC\"=\"x\""}));
-}
-
 TEST(ScriptFileLines, ReadErrorsAreReported) {
   // A failed read between lines and one inside a run of continuation lines.
   for (int failingRead : {1, 2, 3}) {
