@@ -142,6 +142,16 @@ class ImporterIconTest(unittest.TestCase):
         self.assertEqual(sorted(sizes), [(16, 16), (32, 32)])
 
 
+class ManifestTest(unittest.TestCase):
+    def test_programs_declare_utf8_code_page(self):
+        for program in (("installer", "BrixCopy.exe"), ("regimport", "Brixparse.exe"),
+                        ("tests/e2e/win32", "brixdbg.exe")):
+            with self.subTest(program[1]):
+                manifest = PeResources(os.path.join(BUILD, *program)).get(24, 1)
+                self.assertIsNotNone(manifest, "no manifest")
+                self.assertIn(b">UTF-8</activeCodePage>", manifest)
+
+
 class ParserTest(unittest.TestCase):
     """The template reader must see each field where the format puts it."""
 

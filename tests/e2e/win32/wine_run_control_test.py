@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The installer under Wine, with real processes: a second installer started
-while the first waits on a run-and-wait line refuses to run; and the progress
-dialog, found among the windows, shows its two texts and is photographed.
+while the first waits on a run-and-wait line refuses to run; the progress
+dialog, found among the windows, shows its two texts and is photographed; and
+debug text outside any single-byte code page arrives unchanged.
 
   wine_run_control_test.py --build WIN32_BUILD_DIR --shots DIR
 """
@@ -111,6 +112,32 @@ class RunControlTest(unittest.TestCase):
                                  check=True, timeout=60).stdout
         self.assertGreater(int(colours), 2, "the screenshot shows no dialog")
         self.assertIn("This is the first execution\r\n", self.device.finish())
+
+
+class DebugTextTest(unittest.TestCase):
+    """Debug output beyond any single-byte code page reaches the debugger intact."""
+
+    def test_names_outside_the_code_page(self):
+        workdir = tempfile.mkdtemp(prefix="brix-wine-")
+        self.addCleanup(shutil.rmtree, workdir, True)
+        build = ARGS.build
+        runner = WineRunner(workdir, {"BrixCopy": os.path.join(build, "installer", "BrixCopy.exe")},
+                            build=build)
+        self.addCleanup(runner.close)
+        for folder in ("\\Temp", "\\Storage\\BrixCopy", "\\Windows"):
+            os.makedirs(device_to_host(runner.root, folder))
+        with open(device_to_host(runner.root, "\\Windows\\Ωμέγα.txt"), "wb") as f:
+            f.write(b"omega")
+        with open(device_to_host(runner.root, "\\Storage\\BrixCopy\\BrixCopy.inf"), "wb") as f:
+            f.write("'\\Windows\\Ωμέγα.txt' '\\Windows\\日本 €.txt'\n".encode("utf-8"))
+        runner.put("BrixCopy", "\\Storage\\BrixCopy.exe")
+        out, code = runner.run("\\Storage\\BrixCopy.exe", None)
+        self.assertEqual(code, 0)
+        self.assertIn("BrixCopy: Copying from '\\Windows\\Ωμέγα.txt'\r\n"
+                      "BrixCopy:          to '\\Windows\\日本 €.txt'\r\n",
+                      out.decode("utf-8"))
+        with open(device_to_host(runner.root, "\\Windows\\日本 €.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"omega")
 
 
 def main():
