@@ -300,14 +300,18 @@ class WineRunner:
         if display is None:
             self.xvfb, display = start_xvfb()
         self.environ = dict(base, WINEPREFIX=self.prefix, DISPLAY=display)
-        # One server for the runner's lifetime: a fresh server per program would
-        # start the prefix's system services again each time (seconds each).
-        subprocess.run(["wineserver", "-p"], env=self.environ, check=True, timeout=60,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # The prefix's services start with its first program and live on; started here,
-        # they hold none of the output files of the programs under test.
-        self.wine("wineboot", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(
-            timeout=self.timeout)
+        try:
+            # One server for the runner's lifetime: a fresh server per program would
+            # start the prefix's system services again each time (seconds each).
+            subprocess.run(["wineserver", "-p"], env=self.environ, check=True, timeout=60,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # The prefix's services start with its first program and live on; started
+            # here, they hold none of the output files of the programs under test.
+            self.wine("wineboot", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(
+                timeout=self.timeout)
+        except BaseException:
+            self.close()
+            raise
 
     def _make_prefix(self, template):
         """A prefix of its own registry and drives; drive C: is the template's."""
