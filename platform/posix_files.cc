@@ -69,7 +69,9 @@ File* OpenFile(const char16_t* path, Access access, Disposition disposition, Sha
     SetLastErrorCode(error);
     return nullptr;
   }
-  const int fd = open(host.c_str(), OpenFlags(access, disposition), 0666);
+  // The device's file system has no execute permission: any file may be started
+  // as a program, so a copied executable must stay runnable on the host too.
+  const int fd = open(host.c_str(), OpenFlags(access, disposition), 0777);
   if (fd < 0) {
     SetLastErrorCode(OpenError(errno, host));
     return nullptr;

@@ -21,6 +21,7 @@ class SimRunner:
         self.brixdev = brixdev
         self.timeout = timeout
         self.placed = set()
+        self.placed_digests = set()
         os.makedirs(self.root)
 
     def env(self):
@@ -37,6 +38,8 @@ class SimRunner:
         shutil.copyfile(self.artifacts[artifact], host)
         os.chmod(host, 0o755)
         self.placed.add(os.path.normcase(os.path.relpath(host, self.root)))
+        with open(host, "rb") as f:
+            self.placed_digests.add(hashlib.sha256(f.read()).hexdigest())
 
     def remove(self, device_path):
         os.remove(device_to_host(self.root, device_path))
@@ -63,8 +66,10 @@ class SimRunner:
                     continue
                 with open(host, "rb") as f:
                     data = f.read()
-                out.append(("\\" + rel.replace(os.sep, "\\"), len(data),
-                            hashlib.sha256(data).hexdigest()))
+                digest = hashlib.sha256(data).hexdigest()
+                if digest in self.placed_digests:
+                    continue
+                out.append(("\\" + rel.replace(os.sep, "\\"), len(data), digest))
         return sorted(out)
 
     def registry_export(self, key):
