@@ -36,6 +36,9 @@ if(EXISTS ${BRIX_WIN32_BUILD_DIR}/installer/BrixCopy.exe)
         set_tests_properties(e2e.wine.${name} PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
       endif()
     endforeach()
+    add_test(NAME e2e.wine.backend
+      COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_backend_test.py ${_w})
+    set_tests_properties(e2e.wine.backend PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
     add_test(NAME e2e.wine.run_control
       COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_run_control_test.py
               --build ${_w} --shots ${CMAKE_BINARY_DIR}/wine-shots)
