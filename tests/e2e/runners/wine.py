@@ -292,6 +292,7 @@ class WineRunner:
         self.root = os.path.join(workdir, "device")
         self.prefix = os.path.join(workdir, "wineprefix")
         self.placed = set()
+        self.placed_digests = set()  # copies of placed artifacts are left out of files() too
         self.xvfb = None
         os.makedirs(self.root)
         base = dict(os.environ, **WINE_ENV)
@@ -343,6 +344,8 @@ class WineRunner:
         os.makedirs(os.path.dirname(host), exist_ok=True)
         shutil.copyfile(self.artifacts[artifact], host)
         self.placed.add(os.path.relpath(host, self.root))
+        with open(host, "rb") as f:
+            self.placed_digests.add(hashlib.sha256(f.read()).hexdigest())
 
     def remove(self, device_path):
         os.remove(device_to_host(self.root, device_path))
@@ -380,8 +383,10 @@ class WineRunner:
                     continue
                 with open(host, "rb") as f:
                     data = f.read()
-                out.append(("\\" + rel.replace(os.sep, "\\"), len(data),
-                            hashlib.sha256(data).hexdigest()))
+                digest = hashlib.sha256(data).hexdigest()
+                if digest in self.placed_digests:
+                    continue
+                out.append(("\\" + rel.replace(os.sep, "\\"), len(data), digest))
         return sorted(out)
 
     def registry_export(self, key):
