@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -82,21 +84,66 @@ struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
 
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = FoldAscii(c);
+  return folded;
+}
+
+// What a folder held when it was last read: for each case-folded name the
+// spelling to use (the first in byte order). Reading a folder for every lookup
+// of a missing name made filling a folder of n files cost n squared entry reads,
+// so listings are kept, checked against the folder's change time, and updated
+// for the names this process creates itself.
+struct FolderListing {
+  struct timespec changed {};
+  ino_t inode = 0;
+  std::unordered_map<std::string, std::string> names;
+};
+
+std::mutex g_listingMutex;
+std::unordered_map<std::string, FolderListing> g_listings;
+
+bool SameChangeTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The current listing of folder (read again when the folder changed); nullptr when unreadable.
+const FolderListing* Listing(const std::string& folder) {
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0) return nullptr;
+  auto found = g_listings.find(folder);
+  if (found != g_listings.end() && found->second.inode == st.st_ino &&
+      SameChangeTime(found->second.changed, st.st_mtim))
+    return &found->second;
+  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+  if (!dir) return nullptr;
+  FolderListing listing;
+  listing.changed = st.st_mtim;
+  listing.inode = st.st_ino;
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string_view name(entry->d_name);
+    if (name == "." || name == "..") continue;
+    std::string& best = listing.names[Folded(name)];
+    if (best.empty() || name < best) best = name;
+  }
+  if (g_listings.size() > 256) g_listings.clear();
+  return &(g_listings[folder] = std::move(listing));
+}
+
 // The name of folder's entry matching name: the exact name when present, else the
 // first (bytewise) entry equal to it ignoring case; empty when there is none.
 std::string FindEntry(const std::string& folder, const std::string& name) {
   struct stat st {};
   const std::string exact = folder + "/" + name;
   if (lstat(exact.c_str(), &st) == 0) return name;
-  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
-  if (!dir) return {};
-  std::string best;
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string_view candidate(entry->d_name);
-    if (!SameNameIgnoringCase(candidate, name)) continue;
-    if (best.empty() || candidate < best) best = candidate;
-  }
-  return best;
+  const std::lock_guard<std::mutex> lock(g_listingMutex);
+  const FolderListing* listing = Listing(folder);
+  if (listing == nullptr) return {};
+  const auto match = listing->names.find(Folded(name));
+  return match == listing->names.end() ? std::string() : match->second;
 }
 
 // Joins the elements onto the root, using the existing spelling of every element
@@ -116,17 +163,42 @@ std::string Resolve(const std::string& root, const std::vector<std::string>& ele
   return host;
 }
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
+
+void NoteCreated(const std::string& hostPath) {
+  const std::size_t slash = hostPath.rfind('/');
+  if (slash == std::string::npos) return;
+  const std::string folder = hostPath.substr(0, slash);
+  const std::string name = hostPath.substr(slash + 1);
+  const std::lock_guard<std::mutex> lock(g_listingMutex);
+  auto found = g_listings.find(folder);
+  if (found == g_listings.end()) return;
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0) {
+    g_listings.erase(found);
+    return;
+  }
+  std::string& best = found->second.names[Folded(name)];
+  if (best.empty() || name < best) best = name;
+  found->second.changed = st.st_mtim;
+}
 
 std::string DeviceFolder() {
   const char* value = std::getenv(kDeviceVariable);
   if (value == nullptr || *value == 0) return {};
+  // Every path mapping asks for the folder; resolving it once per setting of the
+  // variable spares a realpath walk per file operation.
+  static std::mutex cacheMutex;
+  static std::string cachedValue;
+  static std::string cachedFolder;
+  const std::lock_guard<std::mutex> lock(cacheMutex);
+  if (!cachedFolder.empty() && cachedValue == value) return cachedFolder;
   char resolved[PATH_MAX];
   if (realpath(value, resolved) == nullptr) return {};
   std::string folder(resolved);
   if (!IsFolder(folder + "/fs")) return {};
+  cachedValue = value;
+  cachedFolder = folder;
   return folder;
 }
 

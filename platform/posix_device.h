@@ -25,6 +25,8 @@ std::uint32_t MapPath(const char16_t* devicePath, std::string* hostPath);
 // mapped folder and the last element in UTF-8.
 std::uint32_t MapPattern(const char16_t* devicePattern, std::string* hostFolder, std::string* lastElement);
 
+// Records that this process created the entry at hostPath, keeping the folder listings used for case-insensitive lookups current.
+void NoteCreated(const std::string& hostPath);
 // The error for a host path that does not exist: 2 when its folder exists, else 3.
 std::uint32_t MissingError(const std::string& hostPath);
 // The device path ("\Windows\x.exe") of a host path inside the device root; false when it lies outside.

@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/backend.h"
 #include "platform/platform.h"
@@ -17,8 +20,18 @@
 
 namespace plat {
 
+// Transfers go through a read-ahead and a write-behind buffer: callers move
+// data in small chunks (8 KiB), and one system call per chunk made a copy
+// several times slower than the host's own copy. A write is reported done once
+// it is buffered; a later failure to store it is reported by the next write,
+// the next seek or the close, and the file stays failed from then on.
 struct File {
   int fd = -1;
+  off_t sizeAtOpen = 0;
+  std::vector<unsigned char> ahead;   // read ahead of the caller
+  std::size_t aheadPos = 0;           // next unread byte of ahead
+  std::vector<unsigned char> behind;  // written by the caller, not yet stored
+  std::uint32_t failedWith = 0;       // error of a failed store, 0 when none
 };
 
 namespace {
@@ -59,6 +72,71 @@ File* FailOpen(int fd, std::uint32_t error) {
   return nullptr;
 }
 
+
+constexpr std::size_t kTransferBuffer = 1u << 20;
+
+// Reads until n bytes or the end of the file; *got is the count. False on failure.
+bool ReadFully(int fd, unsigned char* bytes, std::size_t n, std::size_t* got) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t r = read(fd, bytes + done, n - done);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      *got = done;
+      return Fail(-1, posix::ErrorFromErrno(errno));
+    }
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  *got = done;
+  return true;
+}
+
+// Writes all n bytes, continuing short writes. False on failure.
+bool WriteFully(int fd, const unsigned char* bytes, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t w = write(fd, bytes + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) return Fail(-1, posix::ErrorFromErrno(errno));
+    done += static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// Stores what was written but not yet stored. False, with the error, once a store failed.
+bool Store(File* file) {
+  if (file->failedWith != 0) return Fail(-1, file->failedWith);
+  if (file->behind.empty()) return true;
+  const bool ok = WriteFully(file->fd, file->behind.data(), file->behind.size());
+  file->behind.clear();
+  if (!ok) file->failedWith = LastError();
+  return ok;
+}
+
+// Gives back the bytes read ahead but not taken, so that a write lands where the caller is.
+bool DropAhead(File* file) {
+  const std::size_t unread = file->ahead.size() - file->aheadPos;
+  file->ahead.clear();
+  file->aheadPos = 0;
+  if (unread != 0 && lseek(file->fd, -static_cast<off_t>(unread), SEEK_CUR) < 0)
+    return Fail(-1, posix::ErrorFromErrno(errno));
+  return true;
+}
+
+// Reads the next block ahead; an empty block at the end of the file.
+bool FillAhead(File* file) {
+  // Small files get a buffer of their own size rather than the full block.
+  const std::size_t want = std::min<std::size_t>(
+      kTransferBuffer, file->sizeAtOpen > 0 ? static_cast<std::size_t>(file->sizeAtOpen) + 1 : 8192);
+  file->ahead.resize(want);
+  file->aheadPos = 0;
+  std::size_t got = 0;
+  const bool ok = ReadFully(file->fd, file->ahead.data(), want, &got);
+  file->ahead.resize(got);
+  return ok;
+}
+
 }  // namespace
 
 namespace backend {
@@ -91,11 +169,18 @@ File* OpenFile(const char16_t* path, Access access, Disposition disposition, Sha
     return FailOpen(fd, errno == EWOULDBLOCK ? kErrorSharingViolation : posix::ErrorFromErrno(errno));
   if (disposition == Disposition::CreateAlways && ftruncate(fd, 0) != 0)
     return FailOpen(fd, posix::ErrorFromErrno(errno));
-  return new File{fd};
+  if (disposition == Disposition::CreateAlways) posix::NoteCreated(host);
+  File* file = new File;
+  file->fd = fd;
+  file->sizeAtOpen = st.st_size;
+  return file;
 }
 
 bool SeekToStart(File* file) {
   if (file == nullptr) return Fail(-1, kErrorInvalidHandle);
+  if (!Store(file)) return false;
+  file->ahead.clear();
+  file->aheadPos = 0;
   if (lseek(file->fd, 0, SEEK_SET) != 0) return Fail(-1, posix::ErrorFromErrno(errno));
   return true;
 }
@@ -105,18 +190,31 @@ bool SeekToStart(File* file) {
 bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got) {
   if (got != nullptr) *got = 0;
   if (file == nullptr) return Fail(-1, kErrorInvalidHandle);
+  if (!Store(file)) return false;
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::uint32_t done = 0;
-  // A regular file yields all it has in one read; the loop only covers interrupted reads.
   while (done < n) {
-    const ssize_t r = read(file->fd, bytes + done, n - done);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      if (got != nullptr) *got = done;
-      return Fail(-1, posix::ErrorFromErrno(errno));
+    if (file->aheadPos == file->ahead.size()) {
+      if (n - done >= kTransferBuffer) {
+        // A request as large as the buffer goes straight to the caller.
+        std::size_t direct = 0;
+        if (!ReadFully(file->fd, bytes + done, n - done, &direct)) {
+          if (got != nullptr) *got = done + static_cast<std::uint32_t>(direct);
+          return false;
+        }
+        done += static_cast<std::uint32_t>(direct);
+        break;
+      }
+      if (!FillAhead(file)) {
+        if (got != nullptr) *got = done;
+        return false;
+      }
+      if (file->ahead.empty()) break;  // end of file
     }
-    if (r == 0) break;
-    done += static_cast<std::uint32_t>(r);
+    const std::size_t take = std::min<std::size_t>(n - done, file->ahead.size() - file->aheadPos);
+    std::memcpy(bytes + done, file->ahead.data() + file->aheadPos, take);
+    file->aheadPos += take;
+    done += static_cast<std::uint32_t>(take);
   }
   if (got != nullptr) *got = done;
   return true;
@@ -125,28 +223,31 @@ bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got) {
 bool FileWrite(File* file, const void* buffer, std::uint32_t n, std::uint32_t* written) {
   if (written != nullptr) *written = 0;
   if (file == nullptr) return Fail(-1, kErrorInvalidHandle);
+  if (!DropAhead(file)) return false;
+  if (file->failedWith != 0) return Fail(-1, file->failedWith);
   const auto* bytes = static_cast<const unsigned char*>(buffer);
-  std::uint32_t done = 0;
-  // Callers count a successful write as the whole chunk, so short writes are continued.
-  while (done < n) {
-    const ssize_t w = write(file->fd, bytes + done, n - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0) {
-      if (written != nullptr) *written = done;
-      return Fail(-1, posix::ErrorFromErrno(errno));
+  if (file->behind.size() + n > kTransferBuffer && !Store(file)) return false;
+  if (n >= kTransferBuffer) {
+    if (!WriteFully(file->fd, bytes, n)) {
+      file->failedWith = LastError();
+      return false;
     }
-    done += static_cast<std::uint32_t>(w);
+  } else {
+    file->behind.insert(file->behind.end(), bytes, bytes + n);
   }
-  if (written != nullptr) *written = done;
+  if (written != nullptr) *written = n;
   return true;
 }
 
 bool FileClose(File* file) {
   if (file == nullptr) return Fail(-1, kErrorInvalidHandle);
+  const bool stored = Store(file);
+  const std::uint32_t storeError = file->failedWith;
   const int fd = file->fd;
   delete file;
   // Linux releases the descriptor even when close() reports EINTR, so it is never retried.
   if (close(fd) != 0 && errno != EINTR) return Fail(-1, posix::ErrorFromErrno(errno));
+  if (!stored) return Fail(-1, storeError);
   return true;
 }
 

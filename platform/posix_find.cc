@@ -147,7 +147,10 @@ bool MakeDirectory(const char16_t* path) {
     SetLastErrorCode(error);
     return false;
   }
-  if (mkdir(host.c_str(), 0777) == 0) return true;
+  if (mkdir(host.c_str(), 0777) == 0) {
+    posix::NoteCreated(host);
+    return true;
+  }
   const int err = errno;
   if (err == EEXIST)
     SetLastErrorCode(kErrorAlreadyExists);

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/backend.h"
@@ -80,6 +81,68 @@ TEST(PosixFiles, CreateTruncatesAndWritesWholeChunks) {
   EXPECT_TRUE(plat::FileRead(in, first, 3, &got));
   EXPECT_EQ(std::string(first, got), data.substr(0, 3));
   EXPECT_TRUE(plat::FileClose(in));
+}
+
+TEST(PosixFiles, BufferedTransfersKeepOrderAcrossBlocksAndDirections) {
+  TestDevice device;
+  // Larger than the transfer buffer, written in chunks of several sizes.
+  std::string data(3 * 1024 * 1024 + 123, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131) >> 3);
+  plat::File* out = OpenFile(u"\\big.bin", Access::Write, Disposition::CreateAlways, Share::None);
+  ASSERT_NE(out, nullptr);
+  const std::uint32_t chunks[] = {8192, 1, 2 * 1024 * 1024, 4096};
+  std::size_t at = 0;
+  for (int i = 0; at < data.size(); ++i) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(chunks[i % 4], data.size() - at));
+    std::uint32_t written = 0;
+    ASSERT_TRUE(plat::FileWrite(out, data.data() + at, n, &written));
+    ASSERT_EQ(written, n);
+    at += n;
+  }
+  ASSERT_TRUE(plat::FileClose(out));
+  EXPECT_EQ(device.Read("big.bin"), data);
+
+  // Reads after a write, and a write after a partial read, land where the caller is.
+  plat::File* both = OpenFile(u"\\big.bin", Access::ReadWrite, Disposition::OpenExisting, Share::None);
+  ASSERT_NE(both, nullptr);
+  char four[4];
+  std::uint32_t got = 0;
+  ASSERT_TRUE(plat::FileRead(both, four, 4, &got));
+  ASSERT_EQ(got, 4u);
+  std::uint32_t written = 0;
+  ASSERT_TRUE(plat::FileWrite(both, "WXYZ", 4, &written));
+  ASSERT_TRUE(plat::FileRead(both, four, 4, &got));
+  EXPECT_EQ(std::string(four, got), data.substr(8, 4));
+  ASSERT_TRUE(plat::backend::SeekToStart(both));
+  char twelve[12];
+  ASSERT_TRUE(plat::FileRead(both, twelve, 12, &got));
+  EXPECT_EQ(std::string(twelve, got), data.substr(0, 4) + "WXYZ" + data.substr(8, 4));
+  ASSERT_TRUE(plat::FileClose(both));
+  EXPECT_EQ(device.Read("big.bin").size(), data.size());
+}
+
+TEST(PosixFiles, NamesCreatedByThisProcessAreFoundInAnyCase) {
+  TestDevice device;
+  device.MakeFolder("Many");
+  for (int i = 0; i < 50; ++i) {
+    const std::u16string name = u"\\many\\File" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) +
+                                std::u16string(1, static_cast<char16_t>(u'a' + i / 26));
+    plat::File* out = OpenFile(name.c_str(), Access::Write, Disposition::CreateAlways, Share::None);
+    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(plat::FileClose(out));
+    // The same name in another case is the file just made, not a second one.
+    std::u16string upper = name;
+    for (char16_t& c : upper)
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    plat::File* again = OpenFile(upper.c_str(), Access::Read, Disposition::OpenExisting, Share::None);
+    ASSERT_NE(again, nullptr) << i;
+    ASSERT_TRUE(plat::FileClose(again));
+  }
+  // A file made behind the simulator's back is found too.
+  device.Write("Many/Outside.txt", "x");
+  plat::File* outside = OpenFile(u"\\MANY\\outside.TXT", Access::Read, Disposition::OpenExisting, Share::None);
+  ASSERT_NE(outside, nullptr);
+  EXPECT_TRUE(plat::FileClose(outside));
 }
 
 TEST(PosixFiles, CreatesANewFileInAnExistingFolderOfOtherCase) {
