@@ -66,9 +66,15 @@ std::int32_t CopyOneFile(const char16_t* source, const char16_t* destination) {
       break;
     }
   }
-  // Source first, then destination: the order the device expects.
+  // Source first, then destination: the order the device expects. The last
+  // bytes may only be stored when the destination is closed, so a failing
+  // close means an incomplete copy.
   in.Reset();
-  out.Reset();
+  if (!plat::FileClose(out.Release()) && result == 1) {
+    plat::DebugPrint(u"BrixCopy: cannot write destination file: %s\r\nGetLastError returned: %d\r\n",
+                     destination, plat::LastError());
+    result = 0;
+  }
   return result;
 }
 

@@ -126,7 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "BrixCopy: cannot read source file: \\a.bin\r\nGetLastError returned: 5\r\n"},
         RetryCase{"WriteRecovers", "FileWrite", {1, 2}, 1, 4, ""},
         RetryCase{"WriteBoundReached", "FileWrite", {0}, 0, 3,
-                  "BrixCopy: cannot write destination file: \\b.bin\r\nGetLastError returned: 5\r\n"}),
+                  "BrixCopy: cannot write destination file: \\b.bin\r\nGetLastError returned: 5\r\n"},
+        // The destination's last bytes may be stored only when it is closed.
+        RetryCase{"DestinationCloseFails", "FileClose", {2}, 0, 2,
+                  "BrixCopy: cannot write destination file: \\b.bin\r\nGetLastError returned: 5\r\n"},
+        RetryCase{"SourceCloseFailureIsHarmless", "FileClose", {1}, 1, 2, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Each row: a path and the directories created for it, in order.
