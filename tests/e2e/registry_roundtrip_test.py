@@ -10,7 +10,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from runners.sim import SimRunner, device_to_host  # noqa: E402
+from runners.device import device_to_host  # noqa: E402
+from runners.sim import SimRunner  # noqa: E402
 
 
 def import_script(artifacts, brixdev, data):

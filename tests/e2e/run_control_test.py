@@ -13,7 +13,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from runners.sim import SimRunner, device_to_host  # noqa: E402
+from runners.device import device_to_host  # noqa: E402
+from runners.sim import SimRunner  # noqa: E402
 
 SLOW_SCRIPT = "'\\Windows\\slowjob.exe' -x\n'\\Windows\\slowjob.exe.cmdline' '\\Done\\marker.txt'\n"
 

@@ -15,11 +15,12 @@ Options (run_scenario.py --option KEY=VALUE):
 """
 
 import fcntl
-import hashlib
 import os
 import shutil
 import subprocess
 import tempfile
+
+from runners.device import DeviceFolder
 
 DRIVE = "D:"
 WINE_ENV = {
@@ -35,12 +36,6 @@ def wine_program():
         if path:
             return path
     raise RuntimeError("Wine is not installed")
-
-
-def device_to_host(root, device_path):
-    """Maps a device path to the host path below root, as written."""
-    parts = [p for p in device_path.split("\\") if p not in ("", ".")]
-    return os.path.join(root, *parts) if parts else root
 
 
 def device_to_wine(device_path):
@@ -282,19 +277,15 @@ def format_export(keys):
     return "".join(out)
 
 
-class WineRunner:
+class WineRunner(DeviceFolder):
     def __init__(self, workdir, artifacts, build=None, display=None, timeout="120"):
-        self.artifacts = artifacts
+        super().__init__(os.path.join(workdir, "device"), artifacts)
         self.timeout = float(timeout)
         self.build = os.path.abspath(build or os.path.dirname(os.path.dirname(artifacts["BrixCopy"])))
         self.debugger = os.path.join(self.build, "tests", "e2e", "win32", "brixdbg.exe")
         self.workdir = workdir
-        self.root = os.path.join(workdir, "device")
         self.prefix = os.path.join(workdir, "wineprefix")
-        self.placed = set()
-        self.placed_digests = set()  # copies of placed artifacts are left out of files() too
         self.xvfb = None
-        os.makedirs(self.root)
         base = dict(os.environ, **WINE_ENV)
         template = ensure_template(self.build, base)
         self._make_prefix(template)
@@ -336,20 +327,6 @@ class WineRunner:
             self.xvfb.wait(timeout=30)
             self.xvfb = None
 
-    def setup_device(self, src_dir):
-        shutil.copytree(src_dir, self.root, dirs_exist_ok=True)
-
-    def put(self, artifact, device_path):
-        host = device_to_host(self.root, device_path)
-        os.makedirs(os.path.dirname(host), exist_ok=True)
-        shutil.copyfile(self.artifacts[artifact], host)
-        self.placed.add(os.path.relpath(host, self.root))
-        with open(host, "rb") as f:
-            self.placed_digests.add(hashlib.sha256(f.read()).hexdigest())
-
-    def remove(self, device_path):
-        os.remove(device_to_host(self.root, device_path))
-
     def wine(self, *args, **kwargs):
         """Starts a Wine program in this runner's prefix."""
         return subprocess.Popen([wine_program(), *args], env=self.environ, stdin=subprocess.DEVNULL,
@@ -372,22 +349,6 @@ class WineRunner:
             code = proc.wait(timeout=self.timeout)
             output.seek(0)
             return output.read(), code
-
-    def files(self):
-        out = []
-        for dirpath, _, names in os.walk(self.root):
-            for name in names:
-                host = os.path.join(dirpath, name)
-                rel = os.path.relpath(host, self.root)
-                if rel in self.placed:
-                    continue
-                with open(host, "rb") as f:
-                    data = f.read()
-                digest = hashlib.sha256(data).hexdigest()
-                if digest in self.placed_digests:
-                    continue
-                out.append(("\\" + rel.replace(os.sep, "\\"), len(data), digest))
-        return sorted(out)
 
     def registry_export(self, key):
         if not key:

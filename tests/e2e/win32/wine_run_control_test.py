@@ -20,7 +20,8 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
-from runners.wine import WineRunner, device_to_host  # noqa: E402
+from runners.device import device_to_host  # noqa: E402
+from runners.wine import WineRunner  # noqa: E402
 
 ARGS = None
 # Enough slow run-and-wait lines that the installer is still busy while a
