@@ -7,4 +7,4 @@ add_executable(platform_fake_tests
   fake_test.cc
 )
 target_link_libraries(platform_fake_tests PRIVATE brix_platform_fake GTest::gtest_main)
-gtest_discover_tests(platform_fake_tests PROPERTIES LABELS unit)
+gtest_discover_tests(platform_fake_tests NO_PRETTY_VALUES PROPERTIES LABELS unit)

@@ -22,4 +22,4 @@ target_compile_definitions(posix_tests PRIVATE
   BRIX_ENTRY_PROBE="$<TARGET_FILE:posix_entry_probe>")
 add_dependencies(posix_tests posix_testlib posix_entry_probe)
 # gtest_discover_tests keeps only the first of several labels; the prefix selects this suite: ctest -R "^posix[.]".
-gtest_discover_tests(posix_tests TEST_PREFIX "posix." PROPERTIES LABELS unit TIMEOUT 60)
+gtest_discover_tests(posix_tests NO_PRETTY_VALUES TEST_PREFIX "posix." PROPERTIES LABELS unit TIMEOUT 60)
