@@ -150,6 +150,14 @@ std::string FindEntry(const std::string& folder, const std::string& name) {
 // that exists; elements below the first missing one are kept as written.
 std::string Resolve(const std::string& root, const std::vector<std::string>& elements) {
   std::string host = root;
+  for (const std::string& element : elements) {
+    host += '/';
+    host += element;
+  }
+  // Most paths are written as they are stored: one look-up settles them.
+  struct stat st {};
+  if (elements.empty() || lstat(host.c_str(), &st) == 0) return host;
+  host = root;
   bool exists = true;
   for (const std::string& element : elements) {
     std::string name;

@@ -38,7 +38,7 @@ namespace {
 
 int OpenFlags(backend::Access access, backend::Disposition disposition) {
   // Non-blocking so that a FIFO placed in the device folder cannot hang the open;
-  // cleared again once the descriptor is known to be a regular file.
+  // anything but a regular file is refused right after.
   int flags = O_CLOEXEC | O_NONBLOCK;
   switch (access) {
     case backend::Access::Read:
@@ -131,10 +131,18 @@ bool FillAhead(File* file) {
       kTransferBuffer, file->sizeAtOpen > 0 ? static_cast<std::size_t>(file->sizeAtOpen) + 1 : 8192);
   file->ahead.resize(want);
   file->aheadPos = 0;
-  std::size_t got = 0;
-  const bool ok = ReadFully(file->fd, file->ahead.data(), want, &got);
-  file->ahead.resize(got);
-  return ok;
+  // One read: a regular file yields what it has, and a short block is no reason
+  // to ask again before the caller wants more.
+  ssize_t r;
+  do {
+    r = read(file->fd, file->ahead.data(), want);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) {
+    file->ahead.clear();
+    return Fail(-1, posix::ErrorFromErrno(errno));
+  }
+  file->ahead.resize(static_cast<std::size_t>(r));
+  return true;
 }
 
 }  // namespace
@@ -157,9 +165,7 @@ File* OpenFile(const char16_t* path, Access access, Disposition disposition, Sha
   struct stat st {};
   if (fstat(fd, &st) != 0) return FailOpen(fd, posix::ErrorFromErrno(errno));
   if (!S_ISREG(st.st_mode)) return FailOpen(fd, kErrorAccessDenied);
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
-    return FailOpen(fd, posix::ErrorFromErrno(errno));
+  // O_NONBLOCK has no effect on a regular file, so it is left set.
   const int lock = (share == Share::None ? LOCK_EX : LOCK_SH) | LOCK_NB;
   int locked;
   do {
