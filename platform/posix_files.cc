@@ -162,9 +162,6 @@ File* OpenFile(const char16_t* path, Access access, Disposition disposition, Sha
     SetLastErrorCode(OpenError(errno, host));
     return nullptr;
   }
-  struct stat st {};
-  if (fstat(fd, &st) != 0) return FailOpen(fd, posix::ErrorFromErrno(errno));
-  if (!S_ISREG(st.st_mode)) return FailOpen(fd, kErrorAccessDenied);
   // O_NONBLOCK has no effect on a regular file, so it is left set.
   const int lock = (share == Share::None ? LOCK_EX : LOCK_SH) | LOCK_NB;
   int locked;
@@ -173,9 +170,17 @@ File* OpenFile(const char16_t* path, Access access, Disposition disposition, Sha
   } while (locked != 0 && errno == EINTR);
   if (locked != 0)
     return FailOpen(fd, errno == EWOULDBLOCK ? kErrorSharingViolation : posix::ErrorFromErrno(errno));
-  if (disposition == Disposition::CreateAlways && ftruncate(fd, 0) != 0)
-    return FailOpen(fd, posix::ErrorFromErrno(errno));
-  if (disposition == Disposition::CreateAlways) posix::NoteCreated(host);
+  // Read under the lock, since another writer may have been first.
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return FailOpen(fd, posix::ErrorFromErrno(errno));
+  if (!S_ISREG(st.st_mode)) return FailOpen(fd, kErrorAccessDenied);
+  if (disposition == Disposition::CreateAlways) {
+    // Only a file with content is truncated: truncating an empty file changes
+    // nothing, yet makes some file systems write it back at once on close.
+    if (st.st_size > 0 && ftruncate(fd, 0) != 0) return FailOpen(fd, posix::ErrorFromErrno(errno));
+    st.st_size = 0;
+    posix::NoteCreated(host);
+  }
   File* file = new File;
   file->fd = fd;
   file->sizeAtOpen = st.st_size;
