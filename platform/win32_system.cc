@@ -13,7 +13,12 @@ using win32::ToHandle;
 using win32::ToOpaque;
 using win32::Wide;
 
-void DebugOutput(const char16_t* text) { OutputDebugStringW(Wide(text)); }
+void DebugOutput(const char16_t* text) {
+  // A message must not change the error code that the next message reports.
+  const DWORD error = GetLastError();
+  OutputDebugStringW(Wide(text));
+  SetLastError(error);
+}
 
 std::uint32_t LastError() { return GetLastError(); }
 
