@@ -31,4 +31,4 @@ ensure_packages() {
 # What every native build needs.
 BRIX_BUILD_PACKAGES="cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev python3"
 # What the Windows builds and their tests under Wine need.
-BRIX_WIN32_PACKAGES="g++-mingw-w64-x86-64 wine64 xvfb xauth x11-utils xdotool imagemagick"
+BRIX_WIN32_PACKAGES="g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick"

@@ -6,6 +6,12 @@ set(BRIX_WIN32_BUILD_DIR "${PROJECT_SOURCE_DIR}/build/win32" CACHE PATH
 find_program(BRIX_WINE NAMES wine64 wine)
 find_program(BRIX_XVFB Xvfb)
 find_program(BRIX_XVFB_RUN xvfb-run)
+option(BRIX_REQUIRE_WINE "Fail to configure unless the Wine tests can be registered" OFF)
+if(BRIX_REQUIRE_WINE AND NOT (EXISTS ${BRIX_WIN32_BUILD_DIR}/installer/BrixCopy.exe
+                              AND BRIX_WINE AND BRIX_XVFB AND BRIX_XVFB_RUN))
+  message(FATAL_ERROR "Wine tests required, but the Windows build (${BRIX_WIN32_BUILD_DIR}), "
+                      "wine, Xvfb or xvfb-run is missing")
+endif()
 
 set(_win32_dir ${CMAKE_CURRENT_LIST_DIR})
 
