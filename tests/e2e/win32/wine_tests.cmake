@@ -33,15 +33,7 @@ if(EXISTS ${BRIX_WIN32_BUILD_DIR}/installer/BrixCopy.exe)
       --artifact recorder=${_w}/tests/e2e/win32/recorder.exe
       --artifact testreg=${_w}/tests/e2e/win32/testreg.dll
       --option build=${_w})
-    foreach(dir ${BRIX_SCENARIOS})
-      if(IS_DIRECTORY ${dir})
-        get_filename_component(name ${dir} NAME)
-        add_test(NAME e2e.wine.${name}
-          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/run_scenario.py
-                  --runner wine ${_wine_artifacts} ${dir})
-        set_tests_properties(e2e.wine.${name} PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
-      endif()
-    endforeach()
+    brix_add_scenarios(wine 300 ${_wine_artifacts})
     add_test(NAME e2e.wine.backend
       COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_backend_test.py ${_w})
     set_tests_properties(e2e.wine.backend PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
