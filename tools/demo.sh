@@ -31,4 +31,4 @@ echo "=== Files on the device ($device/fs)"
 (cd "$device/fs" && find . -type f | sed 's|^\.||; s|/|\\|g' | LC_ALL=C sort)
 echo
 echo "=== Device registry"
-"$build/tools/brixdev" -d "$device" reg export
+"$build/brixdev/brixdev" -d "$device" reg export

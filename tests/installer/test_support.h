@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "installer/script_runner.h"
-#include "platform/fake.h"
+#include "platform/fake/fake.h"
 #include "platform/wstr.h"
 
 namespace brixcopy::test {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake.h"
+#include "platform/fake/fake.h"
 #include "platform/platform.h"
 
 namespace {

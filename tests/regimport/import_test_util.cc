@@ -1,6 +1,6 @@
 #include "tests/regimport/import_test_util.h"
 
-#include "platform/fake.h"
+#include "platform/fake/fake.h"
 #include "platform/platform.h"
 #include "regimport/brixparse.h"
 

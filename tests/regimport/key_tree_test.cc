@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake.h"
+#include "platform/fake/fake.h"
 #include "regimport/brixparse.h"
 #include "tests/regimport/import_test_util.h"
 

@@ -1,0 +1,164 @@
+// Directory search and folder creation of the device simulator. A search reads
+// the whole folder at once and hands out the matches sorted ignoring case, so
+// that the order is the same on every host file system.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/device.h"
+#include "platform/posix/error.h"
+#include "platform/posix/text.h"
+#include "platform/wstr.h"
+
+namespace plat {
+
+struct Find {
+  std::vector<FindData> matches;
+  std::size_t next = 0;
+};
+
+namespace {
+
+constexpr std::uint32_t kAttributeDirectory = 0x10;
+constexpr std::uint32_t kAttributeNormal = 0x80;
+
+char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Classic wildcard match, ignoring ASCII case: * any run, ? any one byte of a name.
+// Names are UTF-8, so ? matches one byte of a multi-byte character; device names in
+// practice are ASCII, and a pattern using ? on other characters is rare.
+bool Matches(const char* pattern, const char* name) {
+  const char* starPattern = nullptr;
+  const char* starName = nullptr;
+  while (*name != 0) {
+    if (*pattern == '*') {
+      starPattern = ++pattern;
+      starName = name;
+    } else if (*pattern == '?' || (*pattern != 0 && Fold(*pattern) == Fold(*name))) {
+      ++pattern;
+      ++name;
+    } else if (starPattern != nullptr) {
+      pattern = starPattern;
+      name = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == 0;
+}
+
+// As on the device, a pattern ending in ".*" also matches names without an extension:
+// "*.*" matches every name and "readme.*" matches "readme".
+bool MatchesPattern(const std::string& pattern, const std::string& name) {
+  if (Matches(pattern.c_str(), name.c_str())) return true;
+  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0) {
+    const std::string stem = pattern.substr(0, pattern.size() - 2);
+    return name.find('.') == std::string::npos && Matches(stem.c_str(), name.c_str());
+  }
+  return false;
+}
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+struct Entry {
+  std::string name;
+  FindData data;
+};
+
+// Fills data from a host entry; false for names the device cannot show.
+bool ToFindData(const std::string& folder, const std::string& name, FindData* data) {
+  std::u16string wide;
+  if (!posix::ToUtf16(name, &wide) || !wstr::Copy(data->name, kMaxPath, wide.c_str())) return false;
+  struct stat st {};
+  if (stat((folder + "/" + name).c_str(), &st) != 0) return false;
+  data->attributes = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeNormal;
+  return true;
+}
+
+}  // namespace
+
+Find* FindFirst(const char16_t* pattern, FindData* data) {
+  std::string folder;
+  std::string last;
+  if (const std::uint32_t error = posix::MapPattern(pattern, &folder, &last); error != 0) {
+    SetLastErrorCode(error);
+    return nullptr;
+  }
+  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+  if (!dir) {
+    SetLastErrorCode(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : posix::ErrorFromErrno(errno));
+    return nullptr;
+  }
+  std::vector<Entry> entries;
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string name(entry->d_name);
+    if (name == "." || name == ".." || last.empty() || !MatchesPattern(last, name)) continue;
+    Entry found{name, {}};
+    if (ToFindData(folder, name, &found.data)) entries.push_back(std::move(found));
+  }
+  if (entries.empty()) {
+    SetLastErrorCode(kErrorFileNotFound);
+    return nullptr;
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return posix::CompareNames(a.name, b.name) < 0; });
+  auto* find = new Find;
+  find->matches.reserve(entries.size());
+  for (const Entry& entry : entries) find->matches.push_back(entry.data);
+  *data = find->matches[0];
+  find->next = 1;
+  return find;
+}
+
+bool FindNextMatch(Find* find, FindData* data) {
+  if (find == nullptr) {
+    SetLastErrorCode(kErrorInvalidHandle);
+    return false;
+  }
+  if (find->next >= find->matches.size()) {
+    SetLastErrorCode(posix::kErrorNoMoreFiles);
+    return false;
+  }
+  *data = find->matches[find->next++];
+  return true;
+}
+
+bool FindEnd(Find* find) {
+  if (find == nullptr) {
+    SetLastErrorCode(kErrorInvalidHandle);
+    return false;
+  }
+  delete find;
+  return true;
+}
+
+bool MakeDirectory(const char16_t* path) {
+  std::string host;
+  if (const std::uint32_t error = posix::MapPath(path, &host); error != 0) {
+    SetLastErrorCode(error);
+    return false;
+  }
+  if (mkdir(host.c_str(), 0777) == 0) {
+    posix::NoteCreated(host);
+    return true;
+  }
+  const int err = errno;
+  if (err == EEXIST)
+    SetLastErrorCode(kErrorAlreadyExists);
+  else if (err == ENOENT || err == ENOTDIR)
+    SetLastErrorCode(kErrorPathNotFound);
+  else
+    posix::SetErrorFromErrno(err);
+  return false;
+}
+
+}  // namespace plat

@@ -1,0 +1,120 @@
+// Module path and library loading of the device simulator. A device library is
+// a host shared library placed in the device folder.
+#include "platform/posix/module.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/posix/device.h"
+#include "platform/posix/error.h"
+#include "platform/posix/text.h"
+#include "platform/wstr.h"
+
+namespace plat {
+namespace posix {
+
+Module* InstanceModule() {
+  static Module instance;
+  return &instance;
+}
+
+bool ProgramDevicePath(std::u16string* devicePath, std::string* problem) {
+  const char* variable = std::getenv(kDeviceVariable);
+  if (variable == nullptr || *variable == 0) {
+    *problem = std::string(kDeviceVariable) + " is not set; it must name a device folder holding fs/";
+    return false;
+  }
+  if (DeviceFolder().empty()) {
+    *problem = std::string(kDeviceVariable) + "=" + variable + " is not a device folder holding fs/";
+    return false;
+  }
+  char exe[PATH_MAX];
+  if (realpath("/proc/self/exe", exe) == nullptr) {
+    *problem = "cannot resolve /proc/self/exe";
+    return false;
+  }
+  if (!DevicePathOf(exe, devicePath)) {
+    *problem = std::string("the program ") + exe + " does not lie inside the device root " + DeviceRoot();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace posix
+
+std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t capacity) {
+  std::u16string path;
+  std::string problem;
+  if (!posix::ProgramDevicePath(&path, &problem)) {
+    SetLastErrorCode(kErrorPathNotFound);
+    return 0;
+  }
+  // The device would truncate; a truncated path names the wrong file, so refuse instead.
+  if (buffer == nullptr || !wstr::Copy(buffer, capacity, path.c_str())) {
+    SetLastErrorCode(posix::kErrorInsufficientBuffer);
+    return 0;
+  }
+  return static_cast<std::uint32_t>(path.size());
+}
+
+Module* LibraryLoad(const char16_t* path) {
+  std::string host;
+  if (const std::uint32_t error = posix::MapPath(path, &host); error != 0) {
+    SetLastErrorCode(error == kErrorPathNotFound ? kErrorModNotFound : error);
+    return nullptr;
+  }
+  struct stat st {};
+  if (stat(host.c_str(), &st) != 0) {
+    SetLastErrorCode(errno == ENOENT || errno == ENOTDIR ? kErrorModNotFound : posix::ErrorFromErrno(errno));
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    SetLastErrorCode(kErrorAccessDenied);
+    return nullptr;
+  }
+  void* library = dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    SetLastErrorCode(kErrorBadExeFormat);
+    return nullptr;
+  }
+  return new Module{library};
+}
+
+ExportProc LibraryExport(Module* library, const char16_t* name) {
+  if (library == nullptr || library->library == nullptr) {
+    SetLastErrorCode(kErrorInvalidHandle);
+    return nullptr;
+  }
+  std::string symbol;
+  if (name == nullptr || !posix::ToUtf8(name, &symbol)) {
+    SetLastErrorCode(kErrorProcNotFound);
+    return nullptr;
+  }
+  void* address = dlsym(library->library, symbol.c_str());
+  if (address == nullptr) {
+    SetLastErrorCode(kErrorProcNotFound);
+    return nullptr;
+  }
+  return reinterpret_cast<ExportProc>(address);
+}
+
+bool LibraryFree(Module* library) {
+  if (library == nullptr || library->library == nullptr) {
+    SetLastErrorCode(kErrorInvalidHandle);
+    return false;
+  }
+  const int closed = dlclose(library->library);
+  delete library;
+  if (closed != 0) {
+    SetLastErrorCode(posix::kErrorGenFailure);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace plat

@@ -1,0 +1,171 @@
+// brixdev's command line: parsing, and the built tool run as a user runs it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/posix/regstore/store.h"
+#include "tests/platform/posix/regstore/test_support.h"
+#include "brixdev/args.h"
+
+namespace {
+
+using brixdev::Action;
+
+TEST(BrixdevArgs, Parsing) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* env;
+    Action action;
+    std::string device;
+    std::string key;
+  };
+  const Case cases[] = {
+      {{"--help"}, nullptr, Action::kHelp, "", ""},
+      {{"-d", "x", "reg", "export", "-h"}, nullptr, Action::kHelp, "x", ""},
+      {{"reg", "export"}, "/env/dev", Action::kRegExport, "/env/dev", ""},
+      {{"-d", "/mine", "reg", "export", "HKEY_LOCAL_MACHINE\\A"}, "/env", Action::kRegExport, "/mine",
+       "HKEY_LOCAL_MACHINE\\A"},
+      {{"reg", "export"}, nullptr, Action::kRegExport, "", ""},
+      {{"reg", "export", "-odd"}, nullptr, Action::kRegExport, "", "-odd"},
+      {{}, nullptr, Action::kUsageError, "", ""},
+      {{"-d"}, nullptr, Action::kUsageError, "", ""},
+      {{"-x", "reg", "export"}, nullptr, Action::kUsageError, "", ""},
+      {{"reg"}, nullptr, Action::kUsageError, "", ""},
+      {{"reg", "import"}, nullptr, Action::kUsageError, "", ""},
+      {{"reg", "export", "A", "B"}, nullptr, Action::kUsageError, "", ""},
+  };
+  for (const Case& c : cases) {
+    const brixdev::Command command = brixdev::ParseArgs(c.args, c.env);
+    std::string joined;
+    for (const std::string& a : c.args) joined += a + " ";
+    EXPECT_EQ(command.action, c.action) << joined;
+    if (c.action == Action::kUsageError) {
+      EXPECT_FALSE(command.error.empty()) << joined;
+    } else {
+      EXPECT_EQ(command.device, c.device) << joined;
+      EXPECT_EQ(command.key, c.key) << joined;
+    }
+  }
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs the built brixdev with args and exactly the environment given.
+Outcome RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  regtest::TempDevice scratch;
+  const std::string outPath = scratch.path() + "/out", errPath = scratch.path() + "/err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<std::string> argStore = {BRIXDEV_PATH};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv, envp;
+  for (std::string& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStore = env;
+  for (std::string& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  Outcome outcome;
+  pid_t pid = 0;
+  if (posix_spawn(&pid, BRIXDEV_PATH, &actions, nullptr, argv.data(), envp.data()) == 0)
+    outcome.status = regtest::WaitChild(pid);
+  posix_spawn_file_actions_destroy(&actions);
+  outcome.out = ReadAll(outPath);
+  outcome.err = ReadAll(errPath);
+  return outcome;
+}
+
+TEST(BrixdevTool, HelpAndBadCommandLines) {
+  const Outcome help = RunTool({"--help"}, {});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("reg export [KEY]"), std::string::npos);
+
+  const Outcome unknown = RunTool({"frobnicate"}, {"BRIX_DEVICE=/tmp"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("unknown command frobnicate"), std::string::npos);
+  EXPECT_TRUE(unknown.out.empty());
+}
+
+TEST(BrixdevTool, ExportWithoutAUsableDeviceExitsWithTwo) {
+  const Outcome none = RunTool({"reg", "export"}, {});
+  EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.err.find("BRIX_DEVICE"), std::string::npos);
+  EXPECT_TRUE(none.out.empty());
+
+  regtest::TempDevice device;
+  const Outcome missingFolder = RunTool({"-d", device.path() + "/absent", "reg", "export"}, {});
+  EXPECT_EQ(missingFolder.status, 2);
+
+  { std::ofstream(regstore::Store::DatabasePath(device.path())) << "not a database at all, only text"; }
+  const Outcome broken = RunTool({"reg", "export"}, {"BRIX_DEVICE=" + device.path()});
+  EXPECT_EQ(broken.status, 2);
+  EXPECT_NE(broken.err.find("cannot open"), std::string::npos);
+}
+
+TEST(BrixdevTool, ADeviceWithoutRegistryExportsTheHeaderAndStaysUntouched) {
+  regtest::TempDevice device;
+  const Outcome outcome = RunTool({"-d", device.path(), "reg", "export"}, {});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, "REGEDIT4\n\n");
+  EXPECT_TRUE(std::filesystem::is_empty(device.path()));
+  EXPECT_EQ(RunTool({"-d", device.path(), "reg", "export", "HKEY_LOCAL_MACHINE\\A"}, {}).status, 1);
+}
+
+TEST(BrixdevTool, ExportsTheWholeRegistryOrOneSubtree) {
+  regtest::TempDevice device;
+  {
+    std::string error;
+    std::unique_ptr<regstore::Store> store = regstore::Store::Open(device.path(), &error);
+    ASSERT_NE(store, nullptr) << error;
+    const regstore::KeyId machine = regstore::Store::RootKey(regstore::kRootLocalMachine);
+    regstore::KeyId key = 0;
+    bool created = false;
+    ASSERT_EQ(store->CreateKey(machine, u"Software\\Vendor\\Sub", &key, &created), regstore::kOk);
+    ASSERT_EQ(store->SetValue(key, u"n", 4, std::string("\x10\0\0\0", 4)), regstore::kOk);
+    ASSERT_EQ(store->CreateKey(machine, u"Software\\Other", &key, &created), regstore::kOk);
+    ASSERT_EQ(store->SetValue(key, u"s", 1, std::string("x\0\0\0", 4)), regstore::kOk);
+  }
+  const Outcome all = RunTool({"reg", "export"}, {"BRIX_DEVICE=" + device.path()});
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_EQ(all.out,
+            "REGEDIT4\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software]\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Other]\n\"s\"=\"x\"\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Sub]\n\"n\"=dword:00000010\n\n");
+
+  const Outcome part = RunTool({"-d", device.path(), "reg", "export", "hkey_local_machine\\SOFTWARE\\vendor"}, {});
+  EXPECT_EQ(part.status, 0) << part.err;
+  EXPECT_EQ(part.out,
+            "REGEDIT4\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Sub]\n\"n\"=dword:00000010\n\n");
+
+  for (const char* missing : {"HKEY_LOCAL_MACHINE\\Software\\Nope", "HKEY_USERS\\Software", "Software"}) {
+    const Outcome none = RunTool({"-d", device.path(), "reg", "export", missing}, {});
+    EXPECT_EQ(none.status, 1) << missing;
+    EXPECT_NE(none.err.find("no such key"), std::string::npos) << missing;
+    EXPECT_TRUE(none.out.empty()) << missing;
+  }
+}
+
+}  // namespace

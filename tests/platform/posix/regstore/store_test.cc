@@ -1,0 +1,240 @@
+#include "platform/posix/regstore/store.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/posix/regstore/names.h"
+#include "tests/platform/posix/regstore/test_support.h"
+
+namespace {
+
+using regstore::Key;
+using regstore::KeyId;
+using regstore::Store;
+using regstore::Value;
+
+const KeyId kMachine = Store::RootKey(regstore::kRootLocalMachine);
+
+class RegistryStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(device_.path().empty());
+    std::string error;
+    store_ = Store::Open(device_.path(), &error);
+    ASSERT_NE(store_, nullptr) << error;
+  }
+
+  KeyId Create(KeyId parent, std::u16string_view path, bool* created = nullptr) {
+    KeyId key = 0;
+    bool made = false;
+    EXPECT_EQ(store_->CreateKey(parent, path, &key, &made), regstore::kOk);
+    if (created != nullptr) *created = made;
+    return key;
+  }
+
+  std::vector<Key> Subtree(KeyId key) {
+    std::vector<Key> keys;
+    EXPECT_EQ(store_->ReadSubtree(key, &keys), regstore::kOk);
+    return keys;
+  }
+
+  regtest::TempDevice device_;
+  std::unique_ptr<Store> store_;
+};
+
+TEST_F(RegistryStoreTest, KeyNamesMatchInAnyCaseAndKeepTheirFirstSpelling) {
+  bool created = false;
+  const KeyId first = Create(kMachine, u"Software\\Vendor", &created);
+  EXPECT_TRUE(created);
+  const KeyId again = Create(kMachine, u"SOFTWARE\\vEnDoR", &created);
+  EXPECT_FALSE(created);
+  EXPECT_EQ(first, again);
+  // Latin-1 letters fold too.
+  const KeyId accented = Create(first, u"\u00C4rger", &created);
+  EXPECT_EQ(Create(first, u"\u00E4RGER", &created), accented);
+  EXPECT_FALSE(created);
+
+  const std::vector<Key> keys = Subtree(first);
+  ASSERT_EQ(keys.size(), 2u);
+  for (const Key& key : keys) {
+    EXPECT_EQ(key.root, regstore::kRootLocalMachine);
+    ASSERT_GE(key.path.size(), 2u);
+    EXPECT_EQ(key.path[0], u"Software");
+    EXPECT_EQ(key.path[1], u"Vendor");
+    if (key.path.size() == 3) {
+      EXPECT_EQ(key.path[2], u"\u00C4rger");
+    }
+  }
+}
+
+TEST_F(RegistryStoreTest, SubkeyPathsCreateMissingParentsAndIgnoreEmptyNames) {
+  struct Case {
+    std::u16string path;
+    std::u16string reached;  // the key the path leads to, in canonical form
+  };
+  const Case cases[] = {
+      {u"A\\B\\C", u"A\\B\\C"}, {u"A\\\\B", u"A\\B"},       {u"\\A\\", u"A"},
+      {u"a\\b\\c\\", u"A\\B\\C"}, {u"", u""}, {u"\\\\", u""},
+  };
+  for (const Case& c : cases) {
+    const KeyId key = Create(kMachine, c.path);
+    KeyId expected = 0;
+    ASSERT_EQ(store_->FindKey(kMachine, c.reached, &expected), regstore::kOk);
+    EXPECT_EQ(key, expected) << "path " << regstore::ToUtf8(c.path);
+  }
+  EXPECT_EQ(Create(kMachine, u""), kMachine);
+  // Every parent exists as a key of its own.
+  KeyId parent = 0;
+  EXPECT_EQ(store_->FindKey(kMachine, u"A\\B", &parent), regstore::kOk);
+  EXPECT_EQ(store_->FindKey(kMachine, u"A\\X", &parent), regstore::kErrorFileNotFound);
+  EXPECT_EQ(Subtree(kMachine).size(), 4u);  // the root, A, A\B, A\B\C
+}
+
+TEST_F(RegistryStoreTest, RootsAreSeparateTrees) {
+  const KeyId machine = Create(kMachine, u"Same");
+  const KeyId user = Create(Store::RootKey(regstore::kRootCurrentUser), u"Same");
+  EXPECT_NE(machine, user);
+  EXPECT_EQ(store_->SetValue(machine, u"v", 4, std::string("\1\0\0\0", 4)), regstore::kOk);
+  Value value;
+  EXPECT_EQ(store_->GetValue(user, u"v", &value), regstore::kErrorFileNotFound);
+  EXPECT_EQ(Store::RootKey(0x80000003u), 0);
+}
+
+TEST_F(RegistryStoreTest, ValuesKeepTypeAndBytesExactly) {
+  const KeyId key = Create(kMachine, u"Values");
+  struct Case {
+    std::u16string name;
+    std::uint32_t type;
+    std::string data;
+  };
+  const Case cases[] = {
+      {u"", 1, std::string("d\0\0\0", 4)},
+      {u"sz", 1, std::string("a\0b\0\0\0", 6)},
+      {u"binary", 3, std::string("\x00\xff\x80\xc3\x28\0", 6)},
+      {u"dword", 4, std::string("\x0a\0\0\0", 4)},
+      {u"multi", 7, std::string("a\0\0\0\0\0", 6)},
+      {u"empty", 3, std::string()},
+      {u"odd type", 0xFFFFFFFFu, std::string("\xff", 1)},
+      {u"\u00FCml\u00E4ut \U0001F600", 2, std::string("%\0\0\0", 4)},
+      {u"lone \xD800 surrogate", 11, std::string("\0", 1)},
+  };
+  for (const Case& c : cases) ASSERT_EQ(store_->SetValue(key, c.name, c.type, c.data), regstore::kOk);
+  for (const Case& c : cases) {
+    Value value;
+    ASSERT_EQ(store_->GetValue(key, c.name, &value), regstore::kOk) << regstore::ToUtf8(c.name);
+    EXPECT_EQ(value.name, c.name);
+    EXPECT_EQ(value.type, c.type);
+    EXPECT_EQ(value.data, c.data) << regstore::ToUtf8(c.name);
+  }
+  EXPECT_EQ(Subtree(key).at(0).values.size(), std::size(cases));
+}
+
+TEST_F(RegistryStoreTest, SettingAValueAgainReplacesTypeAndDataButKeepsTheFirstSpelling) {
+  const KeyId key = Create(kMachine, u"Replace");
+  ASSERT_EQ(store_->SetValue(key, u"Name", 1, std::string("x\0\0\0", 4)), regstore::kOk);
+  ASSERT_EQ(store_->SetValue(key, u"NAME", 3, std::string("\1\2\3", 3)), regstore::kOk);
+  const std::vector<Key> keys = Subtree(key);
+  ASSERT_EQ(keys.at(0).values.size(), 1u);
+  const Value& value = keys[0].values[0];
+  EXPECT_EQ(value.name, u"Name");
+  EXPECT_EQ(value.type, 3u);
+  EXPECT_EQ(value.data, std::string("\1\2\3", 3));
+}
+
+TEST_F(RegistryStoreTest, RollbackDropsKeysAndValuesAndCommitKeepsThemAcrossReopening) {
+  ASSERT_EQ(store_->Begin(), regstore::kOk);
+  const KeyId dropped = Create(kMachine, u"Dropped\\Child");
+  ASSERT_EQ(store_->SetValue(dropped, u"v", 4, std::string(4, '\0')), regstore::kOk);
+  store_->Rollback();
+  EXPECT_FALSE(store_->InTransaction());
+  KeyId found = 0;
+  EXPECT_EQ(store_->FindKey(kMachine, u"Dropped", &found), regstore::kErrorFileNotFound);
+
+  ASSERT_EQ(store_->Begin(), regstore::kOk);
+  const KeyId kept = Create(kMachine, u"Kept");
+  ASSERT_EQ(store_->SetValue(kept, u"v", 4, std::string("\7\0\0\0", 4)), regstore::kOk);
+  ASSERT_EQ(store_->Commit(), regstore::kOk);
+  store_.reset();
+
+  std::string error;
+  std::unique_ptr<Store> reopened = Store::OpenExisting(device_.path(), &error);
+  ASSERT_NE(reopened, nullptr) << error;
+  ASSERT_EQ(reopened->FindKey(kMachine, u"kept", &found), regstore::kOk);
+  Value value;
+  ASSERT_EQ(reopened->GetValue(found, u"V", &value), regstore::kOk);
+  EXPECT_EQ(value.data, std::string("\7\0\0\0", 4));
+  EXPECT_EQ(reopened->IntegrityCheck(), "ok");
+}
+
+TEST(RegistryStoreOpen, OpenExistingRefusesMissingAndForeignFiles) {
+  regtest::TempDevice device;
+  std::string error;
+  EXPECT_EQ(Store::OpenExisting(device.path(), &error), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(Store::DatabasePath(device.path())));
+  {
+    std::ofstream(Store::DatabasePath(device.path())) << "this is no database, only some text";
+  }
+  error.clear();
+  EXPECT_EQ(Store::OpenExisting(device.path(), &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(Store::Open(device.path(), &error), nullptr);
+}
+
+TEST(RegistryStoreOpen, RootNamesAndKeyPathSplitting) {
+  std::uint32_t root = 0;
+  EXPECT_TRUE(regstore::RootFromName(u"hkey_current_user", &root));
+  EXPECT_EQ(root, regstore::kRootCurrentUser);
+  EXPECT_FALSE(regstore::RootFromName(u"HKEY_USERS", &root));
+  EXPECT_FALSE(regstore::RootFromName(u"", &root));
+  EXPECT_EQ(regstore::SplitKeyPath(u"\\a\\\\b\\"), (std::vector<std::u16string>{u"a", u"b"}));
+}
+
+// Several processes write at once: each waits for the others and none fails.
+TEST(RegistryStoreConcurrency, SeveralProcessesWritingAtOnceAllSucceed) {
+  regtest::TempDevice device;
+  constexpr int kProcesses = 4;
+  constexpr int kKeys = 150;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    children.push_back(regtest::StartChild([&device, p]() {
+      std::string error;
+      std::unique_ptr<Store> store = Store::Open(device.path(), &error);
+      if (store == nullptr) return 10;
+      for (int k = 0; k < kKeys; ++k) {
+        if (store->Begin() != regstore::kOk) return 11;
+        KeyId key = 0;
+        bool created = false;
+        const std::u16string path = u"Shared\\P" + regstore::FromUtf8(std::to_string(p)) + u"\\K" +
+                                    regstore::FromUtf8(std::to_string(k));
+        if (store->CreateKey(kMachine, path, &key, &created) != regstore::kOk) return 12;
+        if (store->SetValue(key, u"n", 4, std::string(reinterpret_cast<const char*>(&k), 4)) != regstore::kOk)
+          return 13;
+        if (store->Commit() != regstore::kOk) return 14;
+      }
+      return 0;
+    }));
+  }
+  for (pid_t child : children) EXPECT_EQ(regtest::WaitChild(child), 0);
+
+  std::string error;
+  std::unique_ptr<Store> store = Store::OpenExisting(device.path(), &error);
+  ASSERT_NE(store, nullptr) << error;
+  KeyId shared = 0;
+  ASSERT_EQ(store->FindKey(kMachine, u"Shared", &shared), regstore::kOk);
+  std::vector<Key> keys;
+  ASSERT_EQ(store->ReadSubtree(shared, &keys), regstore::kOk);
+  int leaves = 0;
+  for (const Key& key : keys) {
+    if (key.path.size() != 3) continue;
+    ++leaves;
+    ASSERT_EQ(key.values.size(), 1u);
+    EXPECT_EQ(u"K" + regstore::FromUtf8(std::to_string(*reinterpret_cast<const int*>(key.values[0].data.data()))),
+              key.path[2]);
+  }
+  EXPECT_EQ(leaves, kProcesses * kKeys);
+}
+
+}  // namespace
