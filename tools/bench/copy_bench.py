@@ -1,103 +1,153 @@
 #!/usr/bin/env python3
-"""Benchmark of the installer's copy lines on the device simulator, side by
-side with cp in the same run: one 1 GiB file by a single-file line, and 10,000
-small files by one wildcard line. Prints the times and the ratios.
+"""Benchmark of the installer's copy lines on the device simulator, each
+measured in the same run as its reference:
 
-  copy_bench.py BRIXCOPY_BINARY [--size-mib 1024] [--files 10000] [--repeat 3]
+- one big file by a single-file line, against plaincopy (a plain program that
+  moves the file through its own memory in 1 MiB read and write calls), on the
+  file system of BENCH_DIR (default: the system's temporary folder) and on
+  tmpfs (/dev/shm);
+- many small files by one wildcard line, against cp -r.
+
+Runs of the installer and of the reference alternate; the figures are medians.
+
+  copy_bench.py BRIXCOPY_BINARY [--size-mib 1024] [--files 10000] [--runs 7]
 """
 
 import argparse
 import os
 import shutil
+import statistics
 import subprocess
 import tempfile
 import time
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 
-def timed(fn, repeat, before):
-    """Best time of fn over repeat runs, each after before() and a sync outside
-    the timing, so that no run pays for another's write-back."""
-    best = None
-    for _ in range(repeat):
-        before()
-        os.sync()
-        start = time.perf_counter()
-        fn()
-        elapsed = time.perf_counter() - start
-        best = elapsed if best is None else min(best, elapsed)
-    return best
+
+def build_plaincopy(folder):
+    """Compiles the reference program into folder; returns its path."""
+    exe = os.path.join(folder, "plaincopy")
+    subprocess.run(["cc", "-O2", "-o", exe, os.path.join(HERE, "plaincopy.c")], check=True)
+    return exe
 
 
 def remove(path):
-    if os.path.isdir(path):
+    if os.path.isdir(path) and not os.path.islink(path):
         shutil.rmtree(path)
-    elif os.path.exists(path):
+    elif os.path.lexists(path):
         os.remove(path)
 
 
+def one_run(fn, before):
+    """Seconds of fn, after before() and a sync outside the timing, so that no
+    run pays for another's write-back."""
+    before()
+    os.sync()
+    start = time.perf_counter()
+    fn()
+    return time.perf_counter() - start
+
+
+def alternate(runs, ours, reference):
+    """Medians of ours and reference, each a (fn, before) pair, run in turns."""
+    mine, theirs = [], []
+    for _ in range(runs):
+        mine.append(one_run(*ours))
+        theirs.append(one_run(*reference))
+    return statistics.median(mine), statistics.median(theirs)
+
+
+class Device:
+    """A simulated device below base with the installer at \\Pkg\\BrixCopy.exe."""
+
+    def __init__(self, base, brixcopy):
+        self.work = tempfile.mkdtemp(prefix="brix-bench-", dir=base)
+        self.fs = os.path.join(self.work, "device", "fs")
+        self.pkg = os.path.join(self.fs, "Pkg", "BrixCopy")
+        os.makedirs(self.pkg)
+        os.makedirs(os.path.join(self.fs, "Temp"))
+        self.exe = os.path.join(self.fs, "Pkg", "BrixCopy.exe")
+        shutil.copyfile(brixcopy, self.exe)
+        os.chmod(self.exe, 0o755)
+        self.env = dict(os.environ, BRIX_DEVICE=os.path.join(self.work, "device"))
+
+    def install(self, script):
+        """A first run of the installer carrying out script."""
+        with open(os.path.join(self.pkg, "BrixCopy.inf"), "w") as f:
+            f.write(script)
+        remove(os.path.join(self.fs, "Temp", "brixcopy.log"))
+        subprocess.run([self.exe], env=self.env, check=True, stderr=subprocess.DEVNULL)
+
+    def close(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+
+def big_file(brixcopy, plaincopy, base, size_mib, runs):
+    """Medians (installer, plaincopy) of copying one file of size_mib MiB below base."""
+    device = Device(base, brixcopy)
+    try:
+        big = os.path.join(device.pkg, "big.bin")
+        chunk = os.urandom(1 << 20)
+        with open(big, "wb") as f:
+            for _ in range(size_mib):
+                f.write(chunk)
+        out = os.path.join(device.fs, "Out", "big.bin")
+        ref = os.path.join(device.work, "plain-big.bin")
+        result = alternate(
+            runs,
+            (lambda: device.install("'big.bin' '\\Out'\n"), lambda: remove(out)),
+            (lambda: subprocess.run([plaincopy, big, ref], check=True), lambda: remove(ref)))
+        if os.path.getsize(out) != size_mib << 20:
+            raise SystemExit("copy_bench: the installer's copy has the wrong size")
+        return result
+    finally:
+        device.close()
+
+
+def many_files(brixcopy, base, files, file_bytes, runs):
+    """Medians (installer, cp -r) of copying files small files below base."""
+    device = Device(base, brixcopy)
+    try:
+        many = os.path.join(device.pkg, "many")
+        os.makedirs(many)
+        small = os.urandom(file_bytes)
+        for i in range(files):
+            with open(os.path.join(many, f"file{i:05d}.dat"), "wb") as f:
+                f.write(small)
+        out = os.path.join(device.fs, "Many")
+        ref = os.path.join(device.work, "cp-many")
+        result = alternate(
+            runs,
+            (lambda: device.install("'\\many\\*' '\\Many'\n"), lambda: remove(out)),
+            (lambda: subprocess.run(["cp", "-r", many, ref], check=True), lambda: remove(ref)))
+        if len(os.listdir(out)) != files:
+            raise SystemExit("copy_bench: the installer copied the wrong number of files")
+        return result
+    finally:
+        device.close()
+
+
 def main():
-    ap = argparse.ArgumentParser()
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("brixcopy")
     ap.add_argument("--size-mib", type=int, default=1024)
     ap.add_argument("--files", type=int, default=10000)
     ap.add_argument("--file-bytes", type=int, default=1024)
-    ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--runs", type=int, default=7)
     args = ap.parse_args()
-
-    work = tempfile.mkdtemp(prefix="brix-bench-", dir=os.environ.get("BENCH_DIR"))
-    device = os.path.join(work, "device")
-    fs = os.path.join(device, "fs")
-    pkg = os.path.join(fs, "Pkg", "BrixCopy")
-    os.makedirs(os.path.join(pkg, "many"))
-    os.makedirs(os.path.join(fs, "Temp"))
-    exe = os.path.join(fs, "Pkg", "BrixCopy.exe")
-    shutil.copyfile(args.brixcopy, exe)
-    os.chmod(exe, 0o755)
-    env = dict(os.environ, BRIX_DEVICE=device)
-
-    big = os.path.join(pkg, "big.bin")
-    chunk = os.urandom(1 << 20)
-    with open(big, "wb") as f:
-        for _ in range(args.size_mib):
-            f.write(chunk)
-    small = os.urandom(args.file_bytes)
-    for i in range(args.files):
-        with open(os.path.join(pkg, "many", f"file{i:05d}.dat"), "wb") as f:
-            f.write(small)
-
-    def run_installer(script):
-        with open(os.path.join(pkg, "BrixCopy.inf"), "w") as f:
-            f.write(script)
-        log = os.path.join(fs, "Temp", "brixcopy.log")
-        if os.path.exists(log):
-            os.remove(log)
-        subprocess.run([exe], env=env, check=True, stderr=subprocess.DEVNULL)
-
-    # Both copy into a destination that does not exist yet, as on a fresh device.
-    out_big = os.path.join(fs, "Out", "big.bin")
-    cp_big = os.path.join(work, "cp-big.bin")
-    t_cp_big = timed(lambda: subprocess.run(["cp", big, cp_big], check=True), args.repeat,
-                     lambda: remove(cp_big))
-    t_brix_big = timed(lambda: run_installer("'big.bin' '\\Out'\n"), args.repeat,
-                       lambda: remove(out_big))
-    assert os.path.getsize(out_big) == args.size_mib << 20
-    remove(out_big)
-    remove(cp_big)
-
-    out_many = os.path.join(fs, "Many")
-    cp_many = os.path.join(work, "cp-many")
-    t_cp_many = timed(lambda: subprocess.run(
-        ["cp", "-r", os.path.join(pkg, "many"), cp_many], check=True), args.repeat,
-        lambda: remove(cp_many))
-    t_brix_many = timed(lambda: run_installer("'\\many\\*' '\\Many'\n"), args.repeat,
-                        lambda: remove(out_many))
-    assert len(os.listdir(out_many)) == args.files
-
-    print(f"big file ({args.size_mib} MiB): BrixCopy {t_brix_big:.3f} s, cp {t_cp_big:.3f} s, "
-          f"ratio {t_brix_big / t_cp_big:.2f}x")
-    print(f"wildcard ({args.files} files of {args.file_bytes} bytes): BrixCopy {t_brix_many:.3f} s, "
-          f"cp {t_cp_many:.3f} s, ratio {t_brix_many / t_cp_many:.2f}x")
-    shutil.rmtree(work, ignore_errors=True)
+    tools = tempfile.mkdtemp(prefix="brix-bench-tools-")
+    try:
+        plaincopy = build_plaincopy(tools)
+        for label, base in (("disk", os.environ.get("BENCH_DIR")), ("tmpfs", "/dev/shm")):
+            ours, ref = big_file(args.brixcopy, plaincopy, base, args.size_mib, args.runs)
+            print(f"big file ({args.size_mib} MiB, {label}): BrixCopy {ours:.3f} s, "
+                  f"plaincopy {ref:.3f} s, ratio {ours / ref:.2f}x")
+        ours, ref = many_files(args.brixcopy, os.environ.get("BENCH_DIR"), args.files,
+                               args.file_bytes, args.runs)
+        print(f"wildcard ({args.files} files of {args.file_bytes} bytes): BrixCopy {ours:.3f} s, "
+              f"cp -r {ref:.3f} s, ratio {ours / ref:.2f}x")
+    finally:
+        shutil.rmtree(tools, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Benchmark of a whole registry import on the device simulator: a generated
 script of 10,000 keys and 100,000 values of mixed types, imported by the
-importer into a fresh device registry. Prints the script size and the time.
+importer into a fresh device registry. Prints the script size and the median time.
 
-  import_bench.py BRIXPARSE_BINARY [--keys 10000] [--values-per-key 10] [--repeat 3]
+  import_bench.py BRIXPARSE_BINARY [--keys 10000] [--values-per-key 10] [--runs 5]
 """
 
 import argparse
 import os
 import shutil
+import statistics
 import subprocess
 import tempfile
 import time
@@ -34,32 +35,40 @@ def generate(keys, per_key):
     return ("\n".join(lines) + "\n").encode()
 
 
+def import_seconds(brixparse, keys, per_key, runs):
+    """Median seconds of a whole import of the generated script into a fresh
+    device registry, and the script's size in bytes."""
+    script = generate(keys, per_key)
+    times = []
+    for _ in range(runs):
+        work = tempfile.mkdtemp(prefix="brix-import-bench-")
+        try:
+            fs = os.path.join(work, "device", "fs")
+            os.makedirs(os.path.join(fs, "Windows"))
+            exe = os.path.join(fs, "Windows", "Brixparse.exe")
+            shutil.copyfile(brixparse, exe)
+            os.chmod(exe, 0o755)
+            with open(os.path.join(fs, "bench.reg"), "wb") as f:
+                f.write(script)
+            env = dict(os.environ, BRIX_DEVICE=os.path.join(work, "device"))
+            start = time.perf_counter()
+            subprocess.run([exe, "\\bench.reg"], env=env, check=True)
+            times.append(time.perf_counter() - start)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
+    return statistics.median(times), len(script)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("brixparse")
     ap.add_argument("--keys", type=int, default=10000)
     ap.add_argument("--values-per-key", type=int, default=10)
-    ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--runs", type=int, default=5)
     args = ap.parse_args()
-    script = generate(args.keys, args.values_per_key)
-    best = None
-    for _ in range(args.repeat):
-        work = tempfile.mkdtemp(prefix="brix-import-bench-")
-        fs = os.path.join(work, "device", "fs")
-        os.makedirs(os.path.join(fs, "Windows"))
-        exe = os.path.join(fs, "Windows", "Brixparse.exe")
-        shutil.copyfile(args.brixparse, exe)
-        os.chmod(exe, 0o755)
-        with open(os.path.join(fs, "bench.reg"), "wb") as f:
-            f.write(script)
-        env = dict(os.environ, BRIX_DEVICE=os.path.join(work, "device"))
-        start = time.perf_counter()
-        subprocess.run([exe, "\\bench.reg"], env=env, check=True)
-        elapsed = time.perf_counter() - start
-        best = elapsed if best is None else min(best, elapsed)
-        shutil.rmtree(work, ignore_errors=True)
+    seconds, size = import_seconds(args.brixparse, args.keys, args.values_per_key, args.runs)
     print(f"import of {args.keys} keys and {args.keys * args.values_per_key} values "
-          f"({len(script) / 1e6:.1f} MB script) on the simulator: {best:.3f} s")
+          f"({size / 1e6:.1f} MB script) on the simulator: median {seconds:.3f} s")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Every speed figure of the programs, side by side with its reference and
+target, in one table:
+
+- parse alone of the generated registry script (MB/s; bench_regimport);
+- whole import of 10,000 keys and 100,000 values on the simulator (seconds);
+- one 1 GiB file by a single-file line, against a plain read/write program,
+  on disk and on tmpfs;
+- 10,000 files of 1 KiB by one wildcard line, against cp -r;
+- the counting run (a start after the first).
+
+Builds the native preset first. Exit status 0 when every figure meets its
+target, 1 otherwise.
+
+  python3 tools/bench/run.py [--quick] [--build build/default]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, HERE)
+
+import copy_bench  # noqa: E402
+import import_bench  # noqa: E402
+
+
+def parse_rate(bench):
+    """Median MB/s of the parse alone, as bench_regimport reports it."""
+    out = subprocess.run([bench], check=True, capture_output=True, text=True).stdout
+    m = re.search(r"median [\d.]+ ms \(([\d.]+) MB/s\)", out)
+    if not m:
+        raise SystemExit("run.py: unexpected output of bench_regimport:\n" + out)
+    return float(m.group(1))
+
+
+def counting_run_seconds(brixcopy, runs):
+    """Median seconds of an installer start that finds the counter file."""
+    device = copy_bench.Device(None, brixcopy)
+    try:
+        device.install("")
+        times = []
+        for _ in range(runs):
+            start = time.perf_counter()
+            subprocess.run([device.exe], env=device.env, check=True, stderr=subprocess.DEVNULL)
+            times.append(time.perf_counter() - start)
+        return statistics.median(times)
+    finally:
+        device.close()
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Prints every speed figure with its reference and target.")
+    ap.add_argument("--build", default=os.path.join(ROOT, "build", "default"))
+    ap.add_argument("--quick", action="store_true", help="smaller inputs and fewer runs (a smoke test)")
+    args = ap.parse_args()
+    if args.build == os.path.join(ROOT, "build", "default"):
+        subprocess.run(["cmake", "--preset", "default"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", "--preset", "default", "--target", "BrixCopy", "Brixparse",
+                        "bench_regimport"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    brixcopy = os.path.join(args.build, "installer", "BrixCopy")
+    brixparse = os.path.join(args.build, "regimport", "Brixparse")
+    bench = os.path.join(args.build, "tests", "regimport", "bench_regimport")
+    size_mib, files, runs = (64, 1000, 3) if args.quick else (1024, 10000, 7)
+
+    rows = []  # (figure, ours, reference, ratio text, met)
+
+    rate = parse_rate(bench)
+    rows.append(("parse alone, 7 MB script", f"{rate:.0f} MB/s", "target 200 MB/s", "", rate >= 200))
+
+    seconds, size = import_bench.import_seconds(brixparse, 10000, 10, 3 if args.quick else 5)
+    rows.append((f"whole import, 10,000 keys ({size / 1e6:.1f} MB)", f"{seconds:.3f} s",
+                 "target 0.300 s", "", seconds <= 0.3))
+
+    tools = tempfile.mkdtemp(prefix="brix-bench-tools-")
+    try:
+        plaincopy = copy_bench.build_plaincopy(tools)
+        for label, base in (("disk", os.environ.get("BENCH_DIR")), ("tmpfs", "/dev/shm")):
+            ours, ref = copy_bench.big_file(brixcopy, plaincopy, base, size_mib, runs)
+            rows.append((f"{size_mib} MiB file, {label}", f"{ours:.3f} s", f"plaincopy {ref:.3f} s",
+                         f"{ours / ref:.2f}x (max 1.10x)", ours / ref <= 1.1))
+    finally:
+        shutil.rmtree(tools, ignore_errors=True)
+
+    ours, ref = copy_bench.many_files(brixcopy, os.environ.get("BENCH_DIR"), files, 1024, runs)
+    rows.append((f"{files} files of 1 KiB", f"{ours:.3f} s", f"cp -r {ref:.3f} s",
+                 f"{ours / ref:.2f}x (max 1.30x)", ours / ref <= 1.3))
+
+    counting = counting_run_seconds(brixcopy, 21)
+    rows.append(("counting run (second start)", f"{counting * 1e3:.1f} ms", "target 5 ms", "",
+                 counting <= 0.005))
+
+    widths = [max(len(r[i]) for r in rows) for i in range(4)]
+    for figure, ours_text, ref_text, ratio, met in rows:
+        print(f"{figure:<{widths[0]}}  {ours_text:>{widths[1]}}  {ref_text:<{widths[2]}}  "
+              f"{ratio:<{widths[3]}}  {'ok' if met else 'OVER'}")
+    return 0 if all(r[4] for r in rows) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
