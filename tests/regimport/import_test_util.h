@@ -18,8 +18,6 @@ inline constexpr char16_t kScriptPath[] = u"\\Temp\\setup.reg";
 std::string Bytes(std::initializer_list<int> bytes);
 // Text as UTF-16LE bytes (two bytes a unit), without terminator.
 std::string Utf16Bytes(const std::u16string& text);
-// Text as UTF-8 bytes (surrogate pairs joined).
-std::string Utf8Bytes(const std::u16string& text);
 // ASCII or UTF-8 text widened unit by unit (ASCII only).
 std::u16string Widen(const std::string& text);
 

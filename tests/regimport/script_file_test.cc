@@ -191,11 +191,20 @@ TEST(ScriptFileLines, LinesAreWholeWhateverUnitsTheyHold) {
   }
   lines.push_back(std::u16string(u"\"a\"=\"v") + u'\0' + std::u16string(1100, u'p') + u" \"evil\"=\"1\"");
   lines.push_back(std::u16string(1021, u'b') + u'\0' + smiley + u'\0' + std::u16string(3000, u'c'));
+  // UTF-8 of these lines: ASCII and the one character beyond U+FFFF.
+  const auto utf8 = [&](const std::u16string& text) {
+    std::string out;
+    for (char16_t unit : text) {
+      if (unit == smiley[0]) out += "\xF0\x9F\x98\x80";
+      if (unit < 0x80) out.push_back(static_cast<char>(unit));
+    }
+    return out;
+  };
   for (const std::u16string& line : lines) {
     for (bool utf16 : {false, true}) {
       SCOPED_TRACE(testing::Message() << line.size() << (utf16 ? " utf-16" : " utf-8"));
       const std::u16string text = line + u"\nnext\n" + line;
-      const std::string bytes = utf16 ? "\xFF\xFE" + regtest::Utf16Bytes(text) : regtest::Utf8Bytes(text);
+      const std::string bytes = utf16 ? "\xFF\xFE" + regtest::Utf16Bytes(text) : utf8(text);
       const LogicalLines got = ReadAll(bytes);
       EXPECT_EQ(got.lines, (std::vector<std::u16string>{line, u"next", line}));
     }
