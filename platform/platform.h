@@ -75,7 +75,8 @@ void SetLastErrorCode(std::uint32_t code);
 // Opens a stream by path with mode "rt", "r+b" or "w+b"; nullptr on failure.
 Stream* StreamOpen(const char16_t* path, const char16_t* mode);
 // Reads at most n-1 units of text, stopping after a line feed (kept); nullptr and buffer untouched when nothing was read.
-char16_t* StreamReadLine(char16_t* buffer, int n, Stream* stream);
+// When count is given it receives the units stored, zero units in the text included.
+char16_t* StreamReadLine(char16_t* buffer, int n, Stream* stream, std::size_t* count = nullptr);
 // Reads one 4-byte little-endian item; returns the number of whole items read (0 or 1).
 std::size_t StreamReadInt32(std::int32_t* value, Stream* stream);
 // Writes one 4-byte little-endian item; returns the number of items written (0 or 1).

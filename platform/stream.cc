@@ -115,8 +115,9 @@ Stream* StreamOpen(const char16_t* path, const char16_t* mode) {
   return stream.release();
 }
 
-char16_t* StreamReadLine(char16_t* buffer, int n, Stream* stream) {
+char16_t* StreamReadLine(char16_t* buffer, int n, Stream* stream, std::size_t* count) {
   detail::ObservedCall call("StreamReadLine", PathOf(stream));
+  if (count != nullptr) *count = 0;
   if (stream == nullptr || buffer == nullptr) {
     SetLastErrorCode(kErrorInvalidHandle);
     return nullptr;
@@ -134,6 +135,8 @@ char16_t* StreamReadLine(char16_t* buffer, int n, Stream* stream) {
     call.Finish(false);
     return nullptr;
   }
+  // The count is what tells a zero unit inside the text from the terminator.
+  if (count != nullptr) *count = result.count;
   call.Finish(true, static_cast<std::int64_t>(result.count), buffer);
   return buffer;
 }

@@ -1,3 +1,4 @@
+#include <string>
 #include <string_view>
 
 #include "regimport/brixparse.h"
@@ -40,9 +41,16 @@ bool IsLeadingPart(const std::u16string& token, std::u16string_view prefix) {
   return token.size() <= prefix.size() && prefix.substr(0, token.size()) == token;
 }
 
+// True when data can take n more bytes without growing beyond the largest
+// value; a value that would is given up at once, before its data is built.
+bool Fits(const std::vector<std::uint8_t>& data, std::size_t n) {
+  return n <= kMaxValueData - data.size();
+}
+
 // String: the text between the opening double quote and the last character, then a terminator.
-void FillString(const std::u16string& token, std::vector<std::uint8_t>& data) {
+bool FillString(const std::u16string& token, std::vector<std::uint8_t>& data) {
   const std::size_t inner = token.size() >= 2 ? token.size() - 2 : 0;
+  if (inner + 1 > kMaxValueData / 2) return false;
   data.resize((inner + 1) * 2);
   std::uint8_t* out = data.data();
   for (std::size_t i = 1; i <= inner; ++i, out += 2) {
@@ -51,6 +59,7 @@ void FillString(const std::u16string& token, std::vector<std::uint8_t>& data) {
   }
   out[0] = 0;
   out[1] = 0;
+  return true;
 }
 
 void FillDword(const char16_t* rest, std::vector<std::uint8_t>& data) {
@@ -61,11 +70,12 @@ void FillDword(const char16_t* rest, std::vector<std::uint8_t>& data) {
 
 // Byte list (wide false) or character list (wide true): one number per word
 // of the rest, words separated by runs of "," and " ".
-void FillNumberList(const char16_t* rest, bool wide, std::vector<std::uint8_t>& data) {
+bool FillNumberList(const char16_t* rest, bool wide, std::vector<std::uint8_t>& data) {
   const char16_t* p = rest;
   for (;;) {
     while (IsListSeparator(*p)) ++p;
-    if (*p == 0) return;
+    if (*p == 0) return true;
+    if (!Fits(data, wide ? 2 : 1)) return false;
     const char16_t* wordEnd = p;
     while (*wordEnd != 0 && !IsListSeparator(*wordEnd)) ++wordEnd;
     const std::uint32_t value = HexRange(p, wordEnd);
@@ -79,12 +89,15 @@ void FillNumberList(const char16_t* rest, bool wide, std::vector<std::uint8_t>& 
 // the next "," or the end of the line and loses its last character (the
 // closing double quote); the next element starts behind the next double
 // quote. Every step stays inside the line, whatever the line holds.
-void FillStringList(const char16_t* rest, std::vector<std::uint8_t>& data) {
+bool FillStringList(const char16_t* rest, std::vector<std::uint8_t>& data) {
   if (*rest != 0) {
     const char16_t* q = rest + 1;
     for (;;) {
       const char16_t* end = q;
       while (*end != 0 && *end != u',') ++end;
+      // The element's characters but its last, and a terminator.
+      const std::size_t units = end > q ? static_cast<std::size_t>(end - q) : 1;
+      if (!Fits(data, 2 * units)) return false;
       for (const char16_t* c = q; c + 1 < end; ++c) PushUnit(data, *c);
       PushUnit(data, 0);
       if (*end == 0) break;
@@ -94,7 +107,9 @@ void FillStringList(const char16_t* rest, std::vector<std::uint8_t>& data) {
       q = open + 1;
     }
   }
+  if (!Fits(data, 2)) return false;
   PushUnit(data, 0);
+  return true;
 }
 
 }  // namespace
@@ -139,15 +154,16 @@ int CBrixparse::GetToken(const char16_t* text, std::u16string& token, std::size_
 
 int CBrixparse::ParseEntry(CLineEntry& entry, const std::u16string& line) {
   const char16_t* text = line.c_str();
+  // Only a "[" or a double quote can open an entry. With any other first
+  // delimiter the first token is a word (":") or no name at all, and a word
+  // that happens to begin with a double quote was never closed as a name.
+  const char16_t* first = text;
+  while (*first != 0 && !IsDelimiter(*first)) ++first;
+  if (*first != u'[' && *first != u'"') return 0;
   std::size_t consumed = 0;
   if (GetToken(text, entry.token, consumed) == 0) return 0;
   std::u16string& token = entry.token;
-  if (token[0] == u'[')
-    entry.kind = kEntryKey;
-  else if (token[0] == u'"')
-    entry.kind = kEntryValue;
-  else
-    return 0;
+  entry.kind = *first == u'[' ? kEntryKey : kEntryValue;
   // Drop the enclosing pair; a one-character token has no inner text.
   if (token.size() >= 2) {
     token.pop_back();
@@ -169,35 +185,37 @@ int CBrixparse::ParseEntry(CLineEntry& entry, const std::u16string& line) {
 
   const char16_t* value = text + p;
   std::size_t typeConsumed = 0;
+  // The text of a line ends at its first zero unit, for a string too.
   if (*value == u'"')
-    token.assign(value, line.size() - p);
+    token.assign(value, std::char_traits<char16_t>::length(value));
   else if (GetToken(value, token, typeConsumed) == 0)
     return 0;
   const char16_t* rest = value + typeConsumed;
 
   entry.data.clear();
+  bool fits = true;
   if (token[0] == u'"') {
     entry.type = kRegSz;
-    FillString(token, entry.data);
+    fits = FillString(token, entry.data);
   } else if (IsLeadingPart(token, u"dword:")) {
     entry.type = kRegDword;
     FillDword(rest, entry.data);
   } else if (IsLeadingPart(token, u"hex:")) {
     entry.type = kRegBinary;
-    FillNumberList(rest, false, entry.data);
+    fits = FillNumberList(rest, false, entry.data);
   } else if (IsLeadingPart(token, u"hex(7):")) {
     entry.type = kRegMultiSz;
-    FillNumberList(rest, true, entry.data);
+    fits = FillNumberList(rest, true, entry.data);
   } else if (IsLeadingPart(token, u"multi_sz:")) {
     entry.type = kRegMultiSz;
-    FillStringList(rest, entry.data);
+    fits = FillStringList(rest, entry.data);
   } else if (IsLeadingPart(token, u"hex(2):")) {
     entry.type = kRegExpandSz;
-    FillNumberList(rest, true, entry.data);
+    fits = FillNumberList(rest, true, entry.data);
   } else {
     return 0;  // an unknown type word gives no value
   }
-  if (entry.data.size() > kMaxValueData) return 0;
+  if (!fits) return 0;
   entry.size = static_cast<std::uint32_t>(entry.data.size());
   return 1;
 }

@@ -13,13 +13,21 @@ CKeyNode* CBrixparse::ParseFile() {
   // Keys are linked into the owned list as they are built, so that whatever
   // ends the parse early leaves nothing unowned.
   CKeyNode* last = nullptr;
+  // The key that value lines belong to: none before the first key line, and
+  // none after a line meant as a key line that gave no key, so that its
+  // values never land in the key before it.
+  CKeyNode* current = nullptr;
   int result = kLineReadError;
   try {
     std::u16string physical;
     std::u16string logical;
     CLineEntry entry;
-    while ((result = ReadLogicalLine(file, physical, logical)) == kLineRead) {
-      if (ParseEntry(entry, logical) == 0) continue;
+    while ((result = ReadLogicalLine(file, physical, logical)) == kLineRead ||
+           result == kLineTooLong) {
+      if (result == kLineTooLong || ParseEntry(entry, logical) == 0) {
+        if (BeginsKeyLine(logical)) current = nullptr;
+        continue;
+      }
       if (entry.kind == kEntryKey) {
         auto key = std::make_unique<CKeyNode>(entry.token.c_str());
         CKeyNode* added = key.get();
@@ -28,10 +36,10 @@ CKeyNode* CBrixparse::ParseFile() {
         else
           last->next = std::move(key);
         last = added;
-      } else if (last != nullptr) {
-        // A value line before the first key line has no key to belong to.
-        last->AppendValue(std::make_unique<CValueNode>(entry.valueName.c_str(), entry.type,
-                                                        entry.data.data(), entry.size));
+        current = added;
+      } else if (current != nullptr) {
+        current->AppendValue(std::make_unique<CValueNode>(entry.valueName.c_str(), entry.type,
+                                                           entry.data.data(), entry.size));
       }
     }
   } catch (const std::exception&) {

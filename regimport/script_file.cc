@@ -1,11 +1,18 @@
 #include "regimport/script_file.h"
 
+#include <cstdint>
+
 #include "platform/wstr.h"
 
 namespace {
 
 // Units asked of the stream per read; a longer physical line takes several reads.
 constexpr int kReadChunk = 1024;
+
+// The device's last-error code for a name too long to use.
+constexpr std::uint32_t kErrorFilenameTooLong = 206;
+
+constexpr char16_t kCannotOpen[] = u"CScriptFile::Open::cannot open script = %s err = %d\r\n";
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
@@ -27,12 +34,22 @@ void CScriptFile::Open(const char16_t* commandLine) {
   } else {
     length = wstr::Len(commandLine);
   }
+  if (length == 0) return;
   // A path that does not fit the path buffer is refused rather than cut
   // short: a shortened path could name a different script.
   char16_t opened[plat::kMaxPath];
-  if (length == 0 || !wstr::CopyN(opened, plat::kMaxPath, start, length)) return;
+  if (!wstr::CopyN(opened, plat::kMaxPath, start, length)) {
+    const std::u16string whole(start, length);
+    plat::DebugPrint(kCannotOpen, whole.c_str(), kErrorFilenameTooLong);
+    return;
+  }
   stream = plat::StreamOpen(opened, u"rt");
-  if (stream != nullptr) wstr::Copy(path, plat::kMaxPath, opened);
+  if (stream == nullptr) {
+    // Without this line a wrong path would look like a finished import.
+    plat::DebugPrint(kCannotOpen, static_cast<const char16_t*>(opened), plat::LastError());
+    return;
+  }
+  wstr::Copy(path, plat::kMaxPath, opened);
 }
 
 void CScriptFile::Close() {
@@ -46,24 +63,61 @@ int CScriptFile::ReadLine(std::u16string& line) {
   if (stream == nullptr) return kLineEndOfFile;
   char16_t chunk[kReadChunk];
   bool readAny = false;
+  bool tooLong = false;
   for (;;) {
-    if (plat::StreamReadLine(chunk, kReadChunk, stream) == nullptr) {
+    std::size_t count = 0;
+    if (plat::StreamReadLine(chunk, kReadChunk, stream, &count) == nullptr) {
       // A last line without line feed is complete once the end of file is met.
-      if (plat::StreamAtEof(stream) && !plat::StreamHasError(stream))
-        return readAny ? kLineRead : kLineEndOfFile;
+      if (plat::StreamAtEof(stream) && !plat::StreamHasError(stream)) {
+        if (!readAny) return kLineEndOfFile;
+        return tooLong ? kLineTooLong : kLineRead;
+      }
       return kLineReadError;
     }
     readAny = true;
-    const std::size_t length = wstr::Len(chunk);
-    if (length > 0 && chunk[length - 1] == u'\n') {
-      line.append(chunk, length - 1);
-      return kLineRead;
+    // Only a line feed ends the line: a chunk may stop short of the capacity
+    // (a surrogate pair that did not fit) or hold zero units.
+    const bool ends = chunk[count - 1] == u'\n';
+    const std::size_t units = ends ? count - 1 : count;
+    if (!tooLong && units > maxLineUnits - line.size()) {
+      // No value can come from the line any more: it is only passed over to
+      // its end, and what the line rules need of it is gathered on the way.
+      tooLong = true;
+      overLong = LineEnds{};
+      overLong.Feed(line.data(), line.size());
+      line.clear();
     }
-    line.append(chunk, length);
-    // A chunk short of the capacity without a line feed ended at the end of
-    // the file (or at a zero character, which ends the line's text).
-    if (length < static_cast<std::size_t>(kReadChunk - 1)) return kLineRead;
+    if (tooLong)
+      overLong.Feed(chunk, units);
+    else
+      line.append(chunk, units);
+    if (ends) return tooLong ? kLineTooLong : kLineRead;
+    // A read that failed part-way shows only in the error indicator.
+    if (plat::StreamHasError(stream)) return kLineReadError;
   }
+}
+
+void LineEnds::Feed(const char16_t* units, std::size_t count) {
+  if (count == 0) return;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char16_t c = units[i];
+    if (IsBlank(c)) continue;
+    if (c == u';') {
+      beforeSemicolon_ = lastNonBlank_;
+      semicolon_ = true;
+      quoteAfterSemicolon_ = false;
+    } else if (c == u'"') {
+      quoteAfterSemicolon_ = true;
+    }
+    lastNonBlank_ = c;
+    if (!seenNonBlank_) {
+      seenNonBlank_ = true;
+      firstNonBlank = c;
+    }
+  }
+  last = units[count - 1];
+  // StripComment's rule: the last ";" cuts the line unless a double quote follows it.
+  lastAfterComment = semicolon_ && !quoteAfterSemicolon_ ? beforeSemicolon_ : lastNonBlank_;
 }
 
 void TrimRight(std::u16string& line) {
@@ -86,20 +140,56 @@ void StripComment(std::u16string& line) {
 int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical) {
   logical.clear();
   int result = file.ReadLine(physical);
-  if (result != kLineRead) return result;
-  // Only the first physical line loses its comment and trailing blanks;
-  // continuation lines are joined as read.
-  StripComment(physical);
-  while (!physical.empty() && physical.back() == u'\\') {
-    physical.pop_back();
-    logical += physical;
-    result = file.ReadLine(physical);
-    if (result == kLineEndOfFile) return kLineRead;
-    if (result == kLineReadError) return kLineReadError;
+  if (result == kLineEndOfFile || result == kLineReadError) return result;
+  bool tooLong = result == kLineTooLong;
+  char16_t lead = 0;  // the line's first unit that is no blank
+  bool continues = false;
+  if (tooLong) {
+    lead = file.overLong.firstNonBlank;
+    continues = file.overLong.lastAfterComment == u'\\';
+  } else {
+    // Only the first physical line loses its comment and trailing blanks;
+    // continuation lines are joined as read.
+    StripComment(physical);
+    const std::size_t first = physical.find_first_not_of(u" \t");
+    if (first != std::u16string::npos) lead = physical[first];
+    continues = !physical.empty() && physical.back() == u'\\';
   }
-  if (logical.empty())
-    logical.swap(physical);
-  else
-    logical += physical;
-  return kLineRead;
+  // Once the joined line is too long it is still read to its end, so that
+  // the next logical line starts where it should, but nothing more is kept.
+  while (continues) {
+    if (!tooLong) {
+      physical.pop_back();
+      if (physical.size() > file.maxLineUnits - logical.size())
+        tooLong = true;
+      else
+        logical += physical;
+    }
+    result = file.ReadLine(physical);
+    if (result == kLineEndOfFile) break;
+    if (result == kLineReadError) return kLineReadError;
+    if (result == kLineTooLong) {
+      tooLong = true;
+      continues = file.overLong.last == u'\\';
+    } else {
+      continues = !physical.empty() && physical.back() == u'\\';
+    }
+  }
+  if (!tooLong && result != kLineEndOfFile) {
+    if (physical.size() > file.maxLineUnits - logical.size())
+      tooLong = true;
+    else if (logical.empty())
+      logical.swap(physical);
+    else
+      logical += physical;
+  }
+  if (!tooLong) return kLineRead;
+  logical.clear();
+  if (lead != 0) logical.push_back(lead);
+  return kLineTooLong;
+}
+
+bool BeginsKeyLine(const std::u16string& line) {
+  const std::size_t first = line.find_first_not_of(u" \t");
+  return first != std::u16string::npos && line[first] == u'[';
 }

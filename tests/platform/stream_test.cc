@@ -63,6 +63,25 @@ TEST_F(StreamTest, LongLinesAndCrLfAcrossChunks) {
   EXPECT_EQ(ReadLines(u"\\big.inf", 260), expected);
 }
 
+TEST_F(StreamTest, ReadLineCountsZeroUnitsAndStopsShortOfASplitPair) {
+  // "a" NUL "b" LF, then "cde" and U+1F600 (which a buffer of 4 units and the
+  // terminator cannot take behind "cde"), then "f".
+  fake::AddFile(u"\\z.txt", std::string("a\0b\ncde\xF0\x9F\x98\x80" "f", 12));
+  plat::Stream* s = plat::StreamOpen(u"\\z.txt", u"rt");
+  ASSERT_NE(s, nullptr);
+  const std::u16string expected[] = {std::u16string(u"a\0b\n", 4), u"cde", u"\U0001F600f"};
+  char16_t buffer[5];
+  std::size_t count = 99;
+  for (const std::u16string& line : expected) {
+    ASSERT_EQ(plat::StreamReadLine(buffer, 5, s, &count), buffer);
+    EXPECT_EQ(std::u16string(buffer, count), line);
+    EXPECT_EQ(buffer[count], 0);
+  }
+  EXPECT_EQ(plat::StreamReadLine(buffer, 5, s, &count), nullptr);
+  EXPECT_EQ(count, 0u);
+  plat::StreamClose(s);
+}
+
 TEST_F(StreamTest, ModesAndOpenFailures) {
   struct OpenCase {
     const char16_t* path;

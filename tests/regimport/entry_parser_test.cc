@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "regimport/brixparse.h"
 #include "tests/regimport/import_test_util.h"
@@ -186,6 +187,42 @@ TEST(ParseEntry, LinesThatGiveNoValue) {
   for (const EntryCase& c : cases) CheckEntry(c);
 }
 
+TEST(ParseEntry, OnlyABracketOrADoubleQuoteOpensAnEntry) {
+  // A first token cut as a word (first delimiter ":") gives no entry, even
+  // when the word begins with a double quote or a bracket.
+  const EntryCase cases[] = {
+      {u":\"=d:", 0},
+      {u" :\"=\"hello\"", 0},
+      {u"::\"=hex:01", 0},
+      {u":\"a\"=dword:1", 0},
+      {u" : \"a\"=dword:1", 0},
+      {u":[HKEY_LOCAL_MACHINE\\X]", 0},
+      {u"a:[K]", 0},
+      {u"=\"a\"=dword:1", 0},
+      // Lines that open with "[" or a double quote keep what they give.
+      {u"x:y[K\\A]", 0},
+      {u"  junk [K\\A] more", 1, kEntryKey, u"K\\A"},
+      {u"\"a:b\"=dword:1", 1, kEntryValue, u"a:b", kRegDword, Bytes({1, 0, 0, 0})},
+      {u"\"a\"=:dword:1", 1, kEntryValue, u"a", kRegDword, Bytes({0x0d, 0, 0, 0})},
+  };
+  for (const EntryCase& c : cases) CheckEntry(c);
+}
+
+TEST(ParseEntry, AZeroUnitEndsTheText) {
+  const auto withZero = [](std::u16string before, std::u16string after) {
+    return before + u'\0' + after;
+  };
+  const EntryCase cases[] = {
+      {withZero(u"\"a\"=\"vw", u"x\" \"evil\"=\"1\""), 1, kEntryValue, u"a", kRegSz, Bytes({'v', 0, 0, 0})},
+      {withZero(u"\"a\"=dword:1", u"2"), 1, kEntryValue, u"a", kRegDword, Bytes({1, 0, 0, 0})},
+      {withZero(u"\"a\"=hex:01", u",02"), 1, kEntryValue, u"a", kRegBinary, Bytes({1})},
+      {withZero(u"[K\\A", u"]"), 0},
+      {withZero(u"\"a", u"\"=dword:1"), 0},
+      {withZero(u"", u"\"a\"=dword:1"), 0},
+  };
+  for (const EntryCase& c : cases) CheckEntry(c);
+}
+
 TEST(ParseEntry, UnknownTypeDoesNotReuseEarlierData) {
   CLineEntry entry;
   ASSERT_EQ(CBrixparse::ParseEntry(entry, u"\"a\"=dword:5"), 1);
@@ -217,6 +254,33 @@ TEST(ParseEntry, NameAndDataLimits) {
   std::u16string bytes = u"\"b\"=hex:";
   for (std::size_t i = 0; i <= kMaxValueData; ++i) bytes += u"7,";
   EXPECT_EQ(CBrixparse::ParseEntry(entry, bytes), 0);
+}
+
+TEST(ParseEntry, EveryListFormStopsAtTheLargestData) {
+  const auto repeat = [](std::u16string_view unit, std::size_t n) {
+    std::u16string out;
+    for (std::size_t i = 0; i < n; ++i) out += unit;
+    return out;
+  };
+  // Each form's line for the largest data and for a little more.
+  const std::size_t units = kMaxValueData / 2;
+  const struct {
+    std::u16string fits, over;
+  } cases[] = {
+      {u"\"v\"=hex:" + repeat(u"7,", kMaxValueData), u"\"v\"=hex:" + repeat(u"7,", kMaxValueData + 1)},
+      {u"\"v\"=hex(7):" + repeat(u"7 ", units), u"\"v\"=hex(7):" + repeat(u"7 ", units + 1)},
+      {u"\"v\"=multi_sz:\"" + repeat(u"m", units - 2) + u"\"", u"\"v\"=multi_sz:\"" + repeat(u"m", units - 1) + u"\""},
+      {u"\"v\"=multi_sz:\"a\"" + repeat(u",\"\"", units - 3),
+       u"\"v\"=multi_sz:\"a\"" + repeat(u",\"\"", units - 2)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.fits.begin(), c.fits.begin() + 14));
+    CLineEntry entry;
+    ASSERT_EQ(CBrixparse::ParseEntry(entry, c.fits), 1);
+    EXPECT_EQ(entry.size, kMaxValueData);
+    EXPECT_EQ(entry.data.size(), kMaxValueData);
+    EXPECT_EQ(CBrixparse::ParseEntry(entry, c.over), 0);
+  }
 }
 
 }  // namespace

@@ -45,8 +45,19 @@ TEST(ParseFile, KeyListShapes) {
       {"value before the first key is not stored",
        "\"early\"=dword:1\n[K\\A]\n\"v\"=dword:2\n", true,
        {{u"K\\A", {{u"v", kRegDword, kDword2}}}}},
-      {"value after a key line that gives no entry goes to the key before",
-       "[K\\A]\n[K\\B\n\"v\"=dword:1\n", true, {{u"K\\A", {{u"v", kRegDword, kDword1}}}}},
+      // A line meant as a key line that gives no key: its values are not stored,
+      // neither under the key before it nor anywhere else, until the next key line.
+      {"values after a key line without closing bracket are not stored",
+       "[K\\A]\n[K\\B\n\"v\"=dword:1\n[K\\C]\n\"w\"=dword:2\n", true,
+       {{u"K\\A", {}}, {u"K\\C", {{u"w", kRegDword, kDword2}}}}},
+      {"a comment that cuts a key line's bracket off, blanks in front",
+       "[K\\A]\n\"a\"=dword:1\n \t[HKEY_LOCAL_MACHINE\\Software\\A;B]\n\"v\"=dword:2\n", true,
+       {{u"K\\A", {{u"a", kRegDword, kDword1}}}}},
+      {"a key line whose bracket stands behind a zero unit",
+       std::string("[K\\A]\n[K\\B") + '\0' + "]\n\"v\"=dword:1\n", true, {{u"K\\A", {}}}},
+      {"a line giving no entry that is no key line keeps the current key",
+       "[K\\A]\n:[K\\B]\n\"bad\" =dword:2\n\"v\"=dword:1\n", true,
+       {{u"K\\A", {{u"v", kRegDword, kDword1}}}}},
       {"unknown type word is not stored",
        "[K\\A]\n\"a\"=dword:1\n\"b\"=DWORD:2\n\"c\"=x:3\n", true,
        {{u"K\\A", {{u"a", kRegDword, kDword1}}}}},
@@ -62,6 +73,46 @@ TEST(ParseFile, KeyListShapes) {
     EXPECT_EQ(got.yieldedList, c.yieldsList);
     EXPECT_EQ(got.keys, c.keys);
   }
+}
+
+TEST(ParseFile, OverLongLinesGiveNoEntry) {
+  const std::string over(kMaxLineUnits, 's');
+  struct Case {
+    const char* name;
+    std::string script;
+    std::vector<KeySummary> keys;
+  } cases[] = {
+      {"an over-long value line, then a value",
+       "[K\\A]\n\"big\"=\"" + over + "\"\n\"v\"=dword:1\n", {{u"K\\A", {{u"v", kRegDword, kDword1}}}}},
+      {"an over-long key line stops values until the next key line",
+       "[K\\A]\n [" + over + "]\n\"v\"=dword:1\n[K\\B]\n\"w\"=dword:2\n",
+       {{u"K\\A", {}}, {u"K\\B", {{u"w", kRegDword, kDword2}}}}},
+      {"an over-long line that is no key line keeps the current key",
+       "[K\\A]\n" + over + "[K\\B]\n\"v\"=dword:1\n", {{u"K\\A", {{u"v", kRegDword, kDword1}}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ParseScript(c.script).keys, c.keys);
+  }
+}
+
+TEST(ParseFile, LargestValueFitsTheLineLimit) {
+  // The largest value data as a byte list written "xx," over indented
+  // continuation lines, 25 bytes a line, is one logical line that is kept.
+  std::string script = "[K\\A]\n\"b\"=hex:";
+  std::string bytes;
+  for (std::size_t i = 0; i < kMaxValueData; ++i) {
+    static const char kDigits[] = "0123456789abcdef";
+    const auto byte = static_cast<unsigned char>(i * 7);
+    script += {kDigits[byte >> 4], kDigits[byte & 15]};
+    bytes.push_back(static_cast<char>(byte));
+    if (i + 1 < kMaxValueData) script += i % 25 == 24 ? ",\\\n  " : ",";
+  }
+  script += "\n";
+  const regtest::ParseOutcome got = ParseScript(script);
+  ASSERT_EQ(got.keys.size(), 1u);
+  ASSERT_EQ(got.keys[0].values.size(), 1u);
+  EXPECT_EQ(got.keys[0].values[0].data, bytes);
 }
 
 TEST(ParseFile, EmptyValueHasNoDataBlock) {

@@ -192,19 +192,29 @@ TEST(Import, ReadErrorWritesNothing) {
 }
 
 TEST(Import, CommandLinesReachTheScript) {
-  const std::pair<std::u16string, bool> cases[] = {
-      {u"\"\\Storage Card\\setup.reg\" extra", true},
-      {u"\\Storage Card\\setup.reg", true},
-      {u"\\Storage", false},
-      {u"", false},
+  const std::u16string tooLong = u"\\" + std::u16string(259, u'a');
+  const struct {
+    std::u16string commandLine;
+    bool written;
+    std::u16string debug;
+  } cases[] = {
+      {u"\"\\Storage Card\\setup.reg\" extra", true, u""},
+      {u"\\Storage Card\\setup.reg", true, u""},
+      {u"\\Storage", false, u"CScriptFile::Open::cannot open script = \\Storage err = 2\r\n"},
+      {u"\\Storage Card", false, u"CScriptFile::Open::cannot open script = \\Storage Card err = 5\r\n"},
+      {u"\\Missing\\setup.reg", false,
+       u"CScriptFile::Open::cannot open script = \\Missing\\setup.reg err = 3\r\n"},
+      {tooLong, false, u"CScriptFile::Open::cannot open script = " + tooLong + u" err = 206\r\n"},
+      {u"", false, u""},
+      {u"\"\"", false, u""},
   };
-  for (const auto& [commandLine, written] : cases) {
+  for (const auto& [commandLine, written, debug] : cases) {
     SCOPED_TRACE(std::string(commandLine.begin(), commandLine.end()));
     plat::fake::Reset();
     plat::fake::AddFile(u"\\Storage Card\\setup.reg", "[HKEY_LOCAL_MACHINE\\A]\n\"v\"=dword:1\n");
     EXPECT_EQ(plat::AppMain(nullptr, commandLine.c_str()), 0);
     EXPECT_EQ(Value(u"HKEY_LOCAL_MACHINE\\A", u"v").has_value(), written);
-    EXPECT_EQ(plat::fake::DebugText(), u"");
+    EXPECT_EQ(plat::fake::DebugText(), debug);
   }
   plat::fake::Reset();
   EXPECT_EQ(plat::AppMain(nullptr, nullptr), 0);
