@@ -3,6 +3,12 @@
 
 #include "regimport/brixparse.h"
 
+namespace {
+
+constexpr char16_t kCannotRead[] = u"CBrixparse::ParseFile::cannot read script = %s err = %d\r\n";
+
+}  // namespace
+
 CBrixparse::CBrixparse(CScriptFile& script) : file(script) {}
 
 CBrixparse::~CBrixparse() = default;
@@ -47,6 +53,11 @@ CKeyNode* CBrixparse::ParseFile() {
     // library's size limit). It ends the parse as a read error does: nothing
     // is written, and the keys built so far go with this object.
     result = kLineReadError;
+    plat::SetLastErrorCode(plat::kErrorNotEnoughMemory);
   }
-  return result == kLineEndOfFile ? keys.get() : nullptr;
+  if (result == kLineEndOfFile) return keys.get();
+  // Nothing of the script is written then; without this line the operator
+  // could not tell a script that was not read from a finished import.
+  plat::DebugPrint(kCannotRead, static_cast<const char16_t*>(file.path), plat::LastError());
+  return nullptr;
 }

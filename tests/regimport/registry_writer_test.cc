@@ -187,7 +187,8 @@ TEST(Import, ReadErrorWritesNothing) {
     EXPECT_EQ(plat::AppMain(nullptr, regtest::kScriptPath), 0);
     EXPECT_TRUE(plat::fake::CallsOf("RegKeyCreate").empty());
     EXPECT_TRUE(plat::fake::CallsOf("RegValueSet").empty());
-    EXPECT_EQ(plat::fake::DebugText(), u"");
+    EXPECT_EQ(plat::fake::DebugText(),
+              u"CBrixparse::ParseFile::cannot read script = \\Temp\\setup.reg err = 5\r\n");
   }
 }
 
