@@ -49,20 +49,26 @@ int CScriptFile::ReadLine(std::u16string& line) {
   for (;;) {
     if (plat::StreamReadLine(chunk, kReadChunk, stream) == nullptr) {
       // A last line without line feed is complete once the end of file is met.
-      if (plat::StreamAtEof(stream) && !plat::StreamHasError(stream))
+      if (plat::StreamAtEof(stream) && !plat::StreamHasError(stream)) {
+        if (readAny) ++physicalLines;
         return readAny ? kLineRead : kLineEndOfFile;
+      }
       return kLineReadError;
     }
     readAny = true;
     const std::size_t length = wstr::Len(chunk);
     if (length > 0 && chunk[length - 1] == u'\n') {
       line.append(chunk, length - 1);
+      ++physicalLines;
       return kLineRead;
     }
     line.append(chunk, length);
     // A chunk short of the capacity without a line feed ended at the end of
     // the file (or at a zero character, which ends the line's text).
-    if (length < static_cast<std::size_t>(kReadChunk - 1)) return kLineRead;
+    if (length < static_cast<std::size_t>(kReadChunk - 1)) {
+      ++physicalLines;
+      return kLineRead;
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 // and blank clean-up, and the joining of physical lines into logical lines.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/platform.h"
@@ -28,6 +29,7 @@ class CScriptFile {
 
   plat::Stream* stream = nullptr;       // the open script, or none
   char16_t path[plat::kMaxPath] = {};   // the path opened; set only when the open succeeded
+  std::size_t physicalLines = 0;        // physical lines read so far
 };
 
 // Removes trailing spaces and tabs.
