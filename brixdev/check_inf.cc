@@ -155,8 +155,10 @@ class ScriptReader {
         checker_->Register(line);
         return true;
       case brixcopy::LineAction::kRun:
+        checker_->Run(line, false);
+        return true;
       case brixcopy::LineAction::kRunAndWait:
-        checker_->Run(line);
+        checker_->Run(line, true);
         return true;
       case brixcopy::LineAction::kCopy:
         return checker_->Copy(line);

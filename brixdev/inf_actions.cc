@@ -64,14 +64,22 @@ void InfChecker::IgnoredDestination(const ParsedLine& line, const char* action) 
   Report(line.line, line.destinationColumn, Severity::kWarning, "ignored-destination", text);
 }
 
+void InfChecker::Missing(const ParsedLine& line, int column, const char* id, const std::string& subject,
+                         const std::string& consequence) {
+  std::string text = subject + " is neither on the device nor copied by an earlier line";
+  if (lastWaited_ != 0) {
+    text += " (the program that line " + std::to_string(lastWaited_) + " waits for may create it)";
+  }
+  Report(line.line, column, lastWaited_ != 0 ? Severity::kWarning : Severity::kError, id, text + consequence);
+}
+
 void InfChecker::Register(const ParsedLine& line) {
   IgnoredDestination(line, "a register");
   const std::u16string& path = line.source;
   const int column = line.sourceColumn;
   switch (LookUp(path)) {
     case EntryKind::kMissing:
-      Report(line.line, column, Severity::kError, "missing-library",
-             "library " + Path(path) + " is neither on the device nor copied by an earlier line: registering it fails");
+      Missing(line, column, "missing-library", "library " + Path(path), ": registering it fails");
       return;
     case EntryKind::kInvalid:
       Report(line.line, column, Severity::kError, "invalid-name",
@@ -95,7 +103,7 @@ void InfChecker::Register(const ParsedLine& line) {
   }
 }
 
-void InfChecker::Run(const ParsedLine& line) {
+void InfChecker::Run(const ParsedLine& line, bool wait) {
   IgnoredDestination(line, "a run");
   brixcopy::StartPlan plan;
   if (!brixcopy::PlanStart(line.source.c_str(), &plan)) return;  // the parsed source always fits
@@ -118,37 +126,46 @@ void InfChecker::Run(const ParsedLine& line) {
                std::string(kind) + ": the device's " + handler + " " + Path(plan.program) + " gets " +
                    Quoted(entry) + " as its command line");
         if (LookUp(entry) == EntryKind::kMissing) {
-          Report(line.line, column, Severity::kError, "missing-file",
-                 std::string(kind) + " " + Path(entry) + " is neither on the device nor copied by an earlier line");
+          Missing(line, column, "missing-file", std::string(kind) + " " + Path(entry), "");
         }
       } else {
         Report(line.line, column, Severity::kWarning, cab ? "cab-installer" : "vb-loader",
                std::string("the entry holds '") + (cab ? ".cab" : ".vb") + "', so the whole text goes to the device's " +
                    handler + " " + Path(plan.program) + " as its command line: nothing of it is started itself");
       }
-      if (!script_.installersAssumed) ProgramPresent(line, plan.program, std::string("the device's ") + handler);
+      if (!script_.installersAssumed)
+        ProgramPresent(line, plan.program, std::string("the device's ") + handler + " " + Path(plan.program));
+      if (wait) lastWaited_ = line.line;
       return;
     }
     case brixcopy::StartKind::kProgram:
       break;
   }
-  std::string why = "program";
-  if (plan.hasCommandLine && entry.find(u'"') == std::u16string::npos) {
-    why = "program (the first blank of the entry ends the program path; a path with blanks needs double quotes)";
-  }
-  if (!ProgramPresent(line, plan.program, why)) return;
+  const bool present = ProgramPresent(line, plan.program, "program " + Path(plan.program));
+  if (wait) lastWaited_ = line.line;
+  if (!present) return;
   if (SameIgnoringCase(BaseName(plan.program), u"Brixparse.exe")) {
     importerRun_(ImporterRun{plan.commandLine, plan.hasCommandLine, line.line, column, &copiedFrom_});
   }
 }
 
-bool InfChecker::ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& why) {
+bool InfChecker::ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& what) {
   const int column = line.sourceColumn;
   switch (LookUp(program)) {
-    case EntryKind::kMissing:
-      Report(line.line, column, Severity::kError, "missing-program",
-             why + " " + Path(program) + " is neither on the device nor copied by an earlier line: starting it fails");
+    case EntryKind::kMissing: {
+      std::string consequence;
+      // An unquoted path with blanks ends at its first blank: say so when the longer path exists.
+      const std::u16string& entry = line.source;
+      for (std::size_t blank = entry.find(u' '); blank != std::u16string::npos; blank = entry.find(u' ', blank + 1)) {
+        const std::u16string longer = entry.substr(0, entry.find(u' ', blank + 1));
+        if (entry.find(u'"') == std::u16string::npos && LookUp(longer) == EntryKind::kFile) {
+          consequence = " (the first blank ends the program path; write \"" + Utf8(longer) + "\" in double quotes)";
+          break;
+        }
+      }
+      Missing(line, column, "missing-program", what, consequence + ": starting it fails");
       return false;
+    }
     case EntryKind::kInvalid:
       Report(line.line, column, Severity::kError, "invalid-name",
              Quoted(program) + " is no name the device accepts: starting it fails");
@@ -225,11 +242,14 @@ void InfChecker::CopyFile(const ParsedLine& line) {
   switch (LookUp(source)) {
     case EntryKind::kMissing: {
       const bool inPackage = PathKey(source).rfind(package, 0) == 0;
-      std::string text = "source " + Path(source) +
-                         (inPackage ? " is not in the package" : " is neither on the device nor copied by an earlier line");
+      std::string text = "source " + Path(source);
+      if (inPackage && lastWaited_ == 0) {
+        Report(line.line, line.sourceColumn, Severity::kError, "missing-source", text + " is not in the package");
+        return;
+      }
       if (!line.hasDestination && !source.empty() && source[0] != u'\\')
         text += " (a relative source is taken from the package only on a line with a destination)";
-      Report(line.line, line.sourceColumn, Severity::kError, "missing-source", text);
+      Missing(line, line.sourceColumn, "missing-source", text, "");
       return;
     }
     case EntryKind::kInvalid:

@@ -29,8 +29,8 @@ class InfChecker {
 
   // Checks and carries out a register line.
   void Register(const ParsedLine& line);
-  // Checks a run line (wait or not: the check is the same).
-  void Run(const ParsedLine& line);
+  // Checks a run line; wait: the installer waits for the program.
+  void Run(const ParsedLine& line, bool wait);
   // Checks and carries out a copy line; false when the installer stops the script at it.
   bool Copy(const ParsedLine& line);
 
@@ -43,14 +43,19 @@ class InfChecker {
   // Notes that a line writes destination; warns when an earlier line wrote it too.
   void Written(const ParsedLine& line, const std::u16string& destination);
   // Checks that program exists, as the device starts it; false when it is missing.
-  bool ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& why);
+  bool ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& what);
   void IgnoredDestination(const ParsedLine& line, const char* action);
+  // Reports that subject, a file the line needs, is missing, and the consequence: an error, or a
+  // warning when a program that an earlier line waited for may have created it.
+  void Missing(const ParsedLine& line, int column, const char* id, const std::string& subject,
+               const std::string& consequence);
 
   const InstallScript& script_;
   Diagnostics* out_;
   const std::function<void(const ImporterRun&)>& importerRun_;
   std::map<std::u16string, int> written_;                // destination key -> line that last wrote it
   std::map<std::u16string, std::u16string> copiedFrom_;  // destination key -> the source copied there
+  int lastWaited_ = 0;  // the last line that starts a program and waits for it, 0 for none
 };
 
 }  // namespace brixdev

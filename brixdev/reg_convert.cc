@@ -233,8 +233,8 @@ class Converter {
       }
     }
     LeaveOut(entry.line, "key-name",
-             "the importer cannot name this key (a ']', or a ';' it takes for a comment); the key and its " +
-                 std::to_string(values) + " values are left out");
+             "the importer cannot name this key (a ']', or a ';' it takes for a comment); the key is left out" +
+                 (values == 0 ? std::string() : " with its " + std::to_string(values) + (values == 1 ? " value" : " values")));
   }
 
   // Reads the script as the importer does, on a throw-away device: every entry it parses.
