@@ -98,8 +98,9 @@ class PathCheck {
     device_.Activate();
     const DebugSilencer quiet;
     if (target.kind == Kind::kRegistryScript) {
-      if (CheckRegistryScript(place, [&](const std::u16string&) { return target.name; }, out_)) return true;
-      *error = "the importer cannot open " + target.name;
+      const ScriptCheck result = CheckRegistryScript(place, [&](const std::u16string&) { return target.name; }, out_);
+      if (result == ScriptCheck::kChecked) return true;
+      *error = "the importer cannot " + std::string(result == ScriptCheck::kCannotOpen ? "open " : "read ") + target.name;
       return false;
     }
     InstallScript script;
@@ -107,7 +108,9 @@ class PathCheck {
     script.path = place + u"\\" + BaseOf(target.file);
     script.name = target.name;
     script.installersAssumed = request_.device.empty();
-    return CheckInstallScript(script, out_, [&](const ImporterRun& run) { ImporterRuns(script, run); }, error);
+    const bool read = CheckInstallScript(script, out_, [&](const ImporterRun& run) { ImporterRuns(script, run); }, error);
+    if (read && !unreadable_.empty()) *error = "the importer cannot read " + unreadable_;
+    return read && unreadable_.empty();
   }
 
  private:
@@ -117,12 +120,14 @@ class PathCheck {
                 "the importer is started without a command line: it imports nothing");
       return;
     }
+    std::string name;
     const auto nameOf = [&](const std::u16string& devicePath) {
-      const std::string name = NameOf(devicePath, run.copiedFrom);
+      name = NameOf(devicePath, run.copiedFrom);
       return checked_->insert(name).second ? name : std::string();
     };
-    const bool opened = CheckRegistryScript(run.commandLine, nameOf, out_);
-    if (!opened) {
+    const ScriptCheck result = CheckRegistryScript(run.commandLine, nameOf, out_);
+    if (result == ScriptCheck::kCannotRead) unreadable_ = name;
+    if (result == ScriptCheck::kCannotOpen) {
       out_->Add(script.name, run.line, run.column, Severity::kError, "missing-registry-script",
                 "the importer opens no registry script from its command line '" + Utf8(run.commandLine) +
                     "': it imports nothing");
@@ -144,6 +149,7 @@ class PathCheck {
   Diagnostics* out_;
   std::set<std::string>* checked_;
   CheckDevice device_;
+  std::string unreadable_;  // a registry script that cannot be read to its end
 };
 
 }  // namespace

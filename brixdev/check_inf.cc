@@ -256,9 +256,9 @@ class ScriptReader {
   }
 
   void IgnoredText(const ParsedLine& line, std::size_t begin, std::size_t end, const char* where) {
+    while (begin < end && IsBlank(line.text[begin])) ++begin;
     if (end <= begin) return;
     const std::u16string text = Trimmed(std::u16string_view(line.text).substr(begin, end - begin));
-    if (text.empty()) return;
     checker_->Report(line.line, line.column + static_cast<int>(begin), Severity::kWarning, "ignored-text",
                      "text " + std::string(where) + " is ignored: " + Quoted(text));
   }

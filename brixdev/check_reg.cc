@@ -303,25 +303,21 @@ class RegChecker {
 
 }  // namespace
 
-bool CheckRegistryScript(const std::u16string& commandLine,
-                         const std::function<std::string(const std::u16string&)>& nameOf, Diagnostics* out) {
+ScriptCheck CheckRegistryScript(const std::u16string& commandLine,
+                                const std::function<std::string(const std::u16string&)>& nameOf, Diagnostics* out) {
   CScriptFile physicalReader;
   physicalReader.Open(commandLine.c_str());
-  if (physicalReader.stream == nullptr) return false;
+  if (physicalReader.stream == nullptr) return ScriptCheck::kCannotOpen;
   const std::string name = nameOf(physicalReader.path);
-  if (name.empty()) return true;
+  if (name.empty()) return ScriptCheck::kChecked;
   std::vector<std::u16string> physical;
   std::u16string line;
   int result = kLineRead;
   while ((result = physicalReader.ReadLine(line)) == kLineRead) physical.push_back(line);
-  if (result == kLineReadError) {
-    out->Add(name, static_cast<int>(physical.size()) + 1, 1, Severity::kError, "read-error",
-             "the script cannot be read on from here: the importer writes nothing at all");
-    return true;
-  }
+  if (result == kLineReadError) return ScriptCheck::kCannotRead;
   CScriptFile reader;
   reader.Open(commandLine.c_str());
-  if (reader.stream == nullptr) return false;
+  if (reader.stream == nullptr) return ScriptCheck::kCannotOpen;
   RegChecker checker(name, out, physical);
   std::u16string scratch;
   Logical logical;
@@ -332,7 +328,7 @@ bool CheckRegistryScript(const std::u16string& commandLine,
     checker.Check(logical);
     logical.first = logical.last + 1;
   }
-  return true;
+  return ScriptCheck::kChecked;
 }
 
 }  // namespace brixdev

@@ -9,11 +9,13 @@
 
 namespace brixdev {
 
+// What became of a registry script.
+enum class ScriptCheck { kChecked, kCannotOpen, kCannotRead };
+
 // Checks the script that the importer opens for commandLine (by its own command-line rule) on the
 // active check device; nameOf turns the device path opened into the name the findings carry (an
-// empty name: the script was checked already, and is not again). false when the importer cannot
-// open a script from that command line.
-bool CheckRegistryScript(const std::u16string& commandLine,
-                         const std::function<std::string(const std::u16string&)>& nameOf, Diagnostics* out);
+// empty name: the script was checked already, and is not again).
+ScriptCheck CheckRegistryScript(const std::u16string& commandLine,
+                                const std::function<std::string(const std::u16string&)>& nameOf, Diagnostics* out);
 
 }  // namespace brixdev

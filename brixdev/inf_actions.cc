@@ -151,11 +151,16 @@ void InfChecker::Run(const ParsedLine& line, bool wait) {
 
 bool InfChecker::ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& what) {
   const int column = line.sourceColumn;
+  const std::u16string& entry = line.source;
+  std::string quoting;
+  if (entry.find(u'"') != std::u16string::npos && entry[0] != u'"') {
+    quoting = " (a double quote anywhere in the entry makes the installer take the text before the second one, "
+              "without its first character, as the program path)";
+  }
   switch (LookUp(program)) {
     case EntryKind::kMissing: {
-      std::string consequence;
+      std::string consequence = quoting;
       // An unquoted path with blanks ends at its first blank: say so when the longer path exists.
-      const std::u16string& entry = line.source;
       for (std::size_t blank = entry.find(u' '); blank != std::u16string::npos; blank = entry.find(u' ', blank + 1)) {
         const std::u16string longer = entry.substr(0, entry.find(u' ', blank + 1));
         if (entry.find(u'"') == std::u16string::npos && LookUp(longer) == EntryKind::kFile) {
@@ -168,7 +173,7 @@ bool InfChecker::ProgramPresent(const ParsedLine& line, const std::u16string& pr
     }
     case EntryKind::kInvalid:
       Report(line.line, column, Severity::kError, "invalid-name",
-             Quoted(program) + " is no name the device accepts: starting it fails");
+             Quoted(program) + " is no name the device accepts" + quoting + ": starting it fails");
       return false;
     case EntryKind::kFolder:
       Report(line.line, column, Severity::kError, "not-a-program",
