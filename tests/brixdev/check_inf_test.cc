@@ -103,6 +103,8 @@ const InfCase kCases[] = {
      {{1, 2, "warning", "empty-wildcard", "\\Storage Card\\BrixCopy\\none\\* matches nothing"}}},
     {"WildcardMatchingAFolder", "'\\set\\*' '\\D'\n", {{"set/a.txt", "a"}, {"set/inner/b.txt", "b"}},
      {{1, 2, "warning", "wildcard-folder", "\\Storage Card\\BrixCopy\\set\\inner is a folder"}}},
+    {"WildcardMatchTooLong", "'\\sub\\*' '\\D'\n", {{"sub/" + std::string(240, 'm'), "m"}, {"sub/short.txt", "s"}},
+     {{1, 2, "warning", "path-too-long", "its path would be longer than 259 characters"}}},
     {"SourceMissingFromThePackage", "'gone.txt' '\\D'\n", {},
      {{1, 2, "error", "missing-source", "\\Storage Card\\BrixCopy\\gone.txt is not in the package"}}},
     {"SourceMissingFromTheDevice", "'\\Windows\\gone.txt' '\\D\\x.txt'\n", {},

@@ -123,6 +123,18 @@ TEST(ConvertExport, TextsOfRegedit4ExportsAreAnsiUnlessTheFileIsUtf8) {
   }
 }
 
+TEST(ConvertExport, DataBeyondOneMebibyteIsLeftOut) {
+  std::string bytes;
+  for (int i = 0; i <= 1048576; ++i) bytes += i == 0 ? "01" : ",01";
+  brixdev::Conversion conversion;
+  std::string error;
+  ASSERT_TRUE(brixdev::ConvertExport("REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"big\"=hex:" + bytes + "\n", "x.reg",
+                                     &conversion, &error));
+  EXPECT_EQ(conversion.script, "REGEDIT4\n\n[HKEY_CURRENT_USER\\K]\n");
+  EXPECT_NE(conversion.leftOut.Text().find("x.reg:3:1: warning: left out: the data is larger than 1 MiB [large-data]"),
+            std::string::npos);
+}
+
 TEST(ConvertExport, RefusesWhatIsNoExport) {
   brixdev::Conversion conversion;
   std::string error;
