@@ -57,7 +57,7 @@ std::vector<std::pair<std::u16string, bool>> Matches(std::u16string_view pattern
 bool ReadDeviceFile(std::u16string_view devicePath, std::size_t limit, std::string* bytes);
 
 // Keeps the debug output of the programs' own code (written while a check runs it
-// on the throw-away device) out of the report: stderr goes to a scratch file meanwhile.
+// on the throw-away device) out of the report: stderr goes to /dev/null meanwhile.
 class DebugSilencer {
  public:
   DebugSilencer();
