@@ -33,6 +33,10 @@ bool CheckDevice::Create(const std::string& baseDevice, const std::string& impor
   dir_ = pattern;
   root_ = dir_ + "/fs";
   if (baseDevice.empty()) return CreateDevice(dir_, importer, error);
+  if (!IsHostFolder(baseDevice + "/fs")) {
+    *error = "no device folder: " + baseDevice + " holds no fs/";
+    return false;
+  }
   return brixdev::Place(baseDevice + "/fs", root_, &placed_, error);
 }
 

@@ -93,6 +93,11 @@ bool CopyFile(const std::string& source, const std::string& target, std::string*
 
 bool PlaceTree(const std::string& source, const std::string& target, Placed* placed,
                std::string* error) {
+  struct stat st {};
+  if (lstat(source.c_str(), &st) != 0) {
+    *error = Why("cannot read", source);
+    return false;
+  }
   if (IsHostFile(source)) {
     if (!CopyFile(source, target, error)) return false;
     placed->files[target] = source;
@@ -155,7 +160,8 @@ bool CreateDevice(const std::string& dir, const std::string& importer, std::stri
     if (!MakeFolders(dir + "/fs/" + folder, error)) return false;
   }
   if (importer.empty()) return true;
-  return CopyFile(importer, HostPathFor(dir + "/fs", kDeviceImporter), error);
+  Placed placed;
+  return Place(importer, HostPathFor(dir + "/fs", kDeviceImporter), &placed, error);
 }
 
 std::string HostPathFor(const std::string& root, std::u16string_view devicePath) {
@@ -166,12 +172,19 @@ std::string HostPathFor(const std::string& root, std::u16string_view devicePath)
     std::string found = exists ? MatchingEntry(host, written) : std::string();
     if (found.empty()) exists = false;
     host += "/" + (found.empty() ? written : found);
+    // A device has no links: one would lead out of the device folder.
+    struct stat st {};
+    if (exists && lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return {};
   }
   return host;
 }
 
 bool Place(const std::string& source, const std::string& target, Placed* placed,
            std::string* error) {
+  if (target.empty()) {
+    *error = "the place on the device passes a symbolic link";
+    return false;
+  }
   const std::size_t slash = target.rfind('/');
   if (slash != std::string::npos && slash > 0 && !MakeFolders(target.substr(0, slash), error)) return false;
   return PlaceTree(source, target, placed, error);

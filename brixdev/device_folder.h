@@ -26,7 +26,8 @@ struct Placed {
 bool CreateDevice(const std::string& dir, const std::string& importer, std::string* error);
 
 // The host path below root of a device path: existing names matched ignoring ASCII case (the
-// exact spelling first), missing ones as written; ".." never leaves root.
+// exact spelling first), missing ones as written; ".." never leaves root. Empty when the path
+// passes a symbolic link below root.
 std::string HostPathFor(const std::string& root, std::u16string_view devicePath);
 
 // Copies the host file or folder source (a folder with everything below it) to host path target,

@@ -292,6 +292,19 @@ TEST(BrixdevTool, TryRunsThePackagesImporterAsTheSimulatorsAndReportsFailedStart
   EXPECT_EQ(RunTool({"try", scratch.path() + "/absent"}, {}).status, 2);
 }
 
+TEST(BrixdevTool, TryNeverWritesThroughALinkOnTheDevice) {
+  regtest::TempDevice scratch;
+  const std::string device = scratch.path() + "/dev", outside = scratch.path() + "/outside";
+  ASSERT_EQ(RunTool({"device", "new", device}, {}).status, 0);
+  std::filesystem::create_directories(outside);
+  std::filesystem::create_directory_symlink(outside, device + "/fs/Storage Card/BrixCopy");
+  const Outcome run = RunTool({"try", EXAMPLE_PACKAGE, "-d", device}, {});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("passes a symbolic link"), std::string::npos) << run.err;
+  EXPECT_TRUE(std::filesystem::is_empty(outside));
+  EXPECT_EQ(RunTool({"-d", scratch.path() + "/absent", "check", EXAMPLE_PACKAGE}, {}).status, 2);
+}
+
 TEST(BrixdevTool, DeviceNewMakesTheUsualFoldersOnce) {
   regtest::TempDevice scratch;
   const std::string device = scratch.path() + "/dev";
