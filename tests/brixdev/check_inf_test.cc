@@ -198,6 +198,17 @@ TEST(InstallScriptCheckPaths, RegistryScriptsHandedToTheImporterAreCheckedUnderT
   EXPECT_EQ(status, 0);
 }
 
+TEST(InstallScriptCheckPaths, AnInstallScriptOfAnyNameHasItsFolderAsPackage) {
+  wbtest::TempFolder folder;
+  const std::string script = folder.Write("other/setup.inf", "'a.txt' '\\D'\n'gone.txt' '\\D'\n");
+  folder.Write("other/a.txt", "a");
+  int status = -1;
+  const std::vector<Finding> found = Check(script, "", &status);
+  ExpectFindings(found, {{2, 2, "error", "missing-source", "\\Storage Card\\BrixCopy\\gone.txt is not in the package"}});
+  EXPECT_EQ(found[0].file, script);
+  EXPECT_EQ(status, 1);
+}
+
 TEST(InstallScriptCheckPaths, APackageInsideTheGivenDeviceIsCheckedWhereItLies) {
   wbtest::TempFolder device;
   std::string error;
