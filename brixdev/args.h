@@ -6,19 +6,24 @@
 
 namespace brixdev {
 
-enum class Action { kHelp, kUsageError, kRegExport };
+enum class Action { kHelp, kUsageError, kRegExport, kRegConvert, kCheck, kTry, kDeviceNew };
 
 struct Command {
   Action action = Action::kUsageError;
-  std::string device;  // the device folder; empty when neither -d nor BRIX_DEVICE names one
-  std::string key;     // KEY of "reg export"; empty for the whole registry
-  std::string error;   // what is wrong with the command line, for kUsageError
+  std::string device;      // the device folder; empty when neither -d nor BRIX_DEVICE names one
+  std::string key;         // KEY of "reg export"; empty for the whole registry
+  std::vector<std::string> paths;  // PATH... of check, PACKAGE of try, FILE of reg convert, DIR of device new
+  std::string output;      // -o OUT of reg convert; empty for standard output
+  std::string at = "\\Storage Card";  // --at: the device folder the installer and the package go to
+  bool json = false;       // --format json (check) or --json (try)
+  std::string topic;       // the command whose help kHelp prints; empty for the overview
+  std::string error;       // what is wrong with the command line, for kUsageError
 };
 
 // Reads the arguments after the program name; envDevice is BRIX_DEVICE's value or nullptr.
 Command ParseArgs(const std::vector<std::string>& args, const char* envDevice);
 
-// The text that --help prints.
-const char* UsageText();
+// The text that --help prints: the overview for an empty topic, else the command's own.
+std::string UsageText(const std::string& topic = "");
 
 }  // namespace brixdev

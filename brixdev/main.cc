@@ -1,34 +1,85 @@
-// brixdev: the host's companion tool for a simulated device.
+// brixdev: the host's workbench for packages, registry scripts and simulated devices.
+#include <limits.h>
+#include <stdlib.h>
+
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "brixdev/args.h"
+#include "brixdev/check.h"
+#include "brixdev/reg_convert.h"
 #include "brixdev/reg_export.h"
+#include "brixdev/text.h"
+#include "brixdev/try_run.h"
 
-int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  const brixdev::Command command = brixdev::ParseArgs(args, std::getenv("BRIX_DEVICE"));
-  switch (command.action) {
-    case brixdev::Action::kHelp:
-      std::fputs(brixdev::UsageText(), stdout);
-      return 0;
-    case brixdev::Action::kUsageError:
-      std::fprintf(stderr, "brixdev: %s\nTry 'brixdev --help'.\n", command.error.c_str());
-      return 2;
-    case brixdev::Action::kRegExport:
-      break;
-  }
-  if (command.device.empty()) {
-    std::fputs("brixdev: no device: set BRIX_DEVICE or give -d DIR\n", stderr);
-    return 2;
-  }
-  std::string out;
-  std::string err;
-  const int status = brixdev::RegExport(command.device, command.key, &out, &err);
+namespace {
+
+// A program of the build, found beside brixdev's own folder (build/installer/BrixCopy beside build/brixdev/).
+std::string BuiltProgram(const char* relative) {
+  char self[PATH_MAX];
+  if (realpath("/proc/self/exe", self) == nullptr) return relative;
+  std::string path = self;
+  path.erase(path.rfind('/'));
+  path.erase(path.rfind('/') + 1);
+  return path + relative;
+}
+
+int Finish(int status, const std::string& out, const std::string& err) {
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fputs(err.c_str(), stderr);
   if (std::fflush(stdout) != 0) return 2;
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const brixdev::Command command = brixdev::ParseArgs(args, std::getenv("BRIX_DEVICE"));
+  const std::string installer = BuiltProgram("installer/BrixCopy");
+  const std::string importer = BuiltProgram("regimport/Brixparse");
+  std::string out;
+  std::string err;
+  switch (command.action) {
+    case brixdev::Action::kHelp:
+      return Finish(0, brixdev::UsageText(command.topic), "");
+    case brixdev::Action::kUsageError:
+      return Finish(2, "", "brixdev: " + command.error + "\nTry 'brixdev --help'.\n");
+    case brixdev::Action::kRegExport: {
+      if (command.device.empty()) return Finish(2, "", "brixdev: no device: set BRIX_DEVICE or give -d DIR\n");
+      const int status = brixdev::RegExport(command.device, command.key, &out, &err);
+      return Finish(status, out, err);
+    }
+    case brixdev::Action::kRegConvert: {
+      const int status = brixdev::RegConvert(command.paths[0], command.output, &out, &err);
+      return Finish(status, out, err);
+    }
+    case brixdev::Action::kCheck: {
+      brixdev::CheckRequest request;
+      request.paths = command.paths;
+      request.device = command.device;
+      request.at = brixdev::Utf16(command.at);
+      request.importer = importer;
+      request.json = command.json;
+      const int status = brixdev::RunCheck(request, &out, &err);
+      return Finish(status, out, err);
+    }
+    case brixdev::Action::kTry: {
+      brixdev::TryRequest request;
+      request.package = command.paths[0];
+      request.device = command.device;
+      request.at = brixdev::Utf16(command.at);
+      request.installer = installer;
+      request.importer = importer;
+      request.json = command.json;
+      const int status = brixdev::RunTry(request, &out, &err);
+      return Finish(status, out, err);
+    }
+    case brixdev::Action::kDeviceNew: {
+      const int status = brixdev::RunDeviceNew(command.paths[0], importer, &out, &err);
+      return Finish(status, out, err);
+    }
+  }
+  return 2;
 }

@@ -5,6 +5,19 @@
 
 namespace brixcopy {
 
+// Why a line is malformed.
+enum class InfLineFault {
+  kNone,                      // the line is well formed
+  kNoSourceStartingQuote,     // no apostrophe at all
+  kNoSourceEndingQuote,       // one apostrophe only
+  kNoDestinationEndingQuote,  // three apostrophes
+  kPathTooLong,               // a field or composed path does not fit 259 characters
+};
+
+// Splits line as ParseInfLine does but writes nothing; kNone on success, else why it is malformed.
+InfLineFault SplitInfLine(const char16_t* line, char16_t* source, char16_t* destination,
+                          char16_t* options, bool* resolved);
+
 // Splits line into source, destination and options (260-unit buffers each), resolving a
 // relative source against the package directory; 1 on success, 0 (reason written) on a malformed line.
 std::int32_t ParseInfLine(const char16_t* line, char16_t* source, char16_t* destination,

@@ -14,25 +14,24 @@ constexpr char16_t kCabInstaller[] = u"\\Windows\\wceload.exe";
 constexpr char16_t kVbLoader[] = u"\\Windows\\pvbload.exe";
 constexpr char16_t kFailedToRun[] = u"BrixCopy: failed to run: %s\r\nGetLastError returned: %d\r\n";
 
-// Splits "program arguments" in place: entry keeps the program path, commandLine
-// (260 units) gets the arguments. false, entry untouched, when a quoted program
+// Splits "program arguments": program gets the program path, commandLine the
+// arguments (both 260 units; entry fits them). false when a quoted program
 // path has no closing double quote.
-bool SplitCommandLine(char16_t* entry, char16_t* commandLine) {
-  char16_t* open = wstr::Chr(entry, u'"');
+bool SplitCommandLine(const char16_t* entry, char16_t* program, char16_t* commandLine) {
+  const char16_t* open = wstr::Chr(entry, u'"');
   if (open == nullptr) {
-    char16_t* space = wstr::Chr(entry, u' ');
+    const char16_t* space = wstr::Chr(entry, u' ');
     wstr::Copy(commandLine, kPathChars, space + 1);
-    *space = 0;
+    wstr::CopyN(program, kPathChars, entry, static_cast<std::size_t>(space - entry));
     return true;
   }
-  char16_t* close = wstr::Chr(open + 1, u'"');
+  const char16_t* close = wstr::Chr(open + 1, u'"');
   if (close == nullptr) return false;
   // The quote and one separator are skipped; a closing quote at the very end
   // leaves no arguments, and nothing past the text is read.
   wstr::Copy(commandLine, kPathChars, close[1] == 0 ? u"" : close + 2);
-  *close = 0;
-  // The first character (normally the opening quote) goes, the rest moves up.
-  for (std::size_t i = 0; entry[i] != 0; ++i) entry[i] = entry[i + 1];
+  // The first character (normally the opening quote) goes; the path ends at the closing quote.
+  wstr::CopyN(program, kPathChars, entry + 1, static_cast<std::size_t>(close - entry - 1));
   return true;
 }
 
@@ -78,27 +77,57 @@ std::int32_t IsVbApp(const char16_t* text) {
   return wstr::Str(text, u".vb") != nullptr || wstr::Str(text, u".VB") != nullptr ? 1 : 0;
 }
 
-std::int32_t RunProgram(char16_t* entry, std::int32_t wait) {
+bool PlanStart(const char16_t* entry, StartPlan* plan) {
+  *plan = StartPlan{};
+  if (wstr::Len(entry) >= kPathChars) return false;
   if (IsCabFile(entry) != 0) {
-    plat::DebugPrint(u"BrixCopy: installing CAB '%s'\r\n", entry);
-    return Start(kCabInstaller, entry, wait,
-                 u"BrixCopy: install failed: %s\r\nGetLastError returned: %d\r\n", entry);
+    plan->kind = StartKind::kCabInstaller;
+    wstr::Copy(plan->program, kPathChars, kCabInstaller);
+  } else if (IsVbApp(entry) != 0) {
+    plan->kind = StartKind::kVbLoader;
+    wstr::Copy(plan->program, kPathChars, kVbLoader);
+  } else if (wstr::Chr(entry, u' ') == nullptr) {
+    wstr::Copy(plan->program, kPathChars, entry);
+    return true;
+  } else {
+    if (!SplitCommandLine(entry, plan->program, plan->commandLine)) plan->kind = StartKind::kMissingQuote;
+    plan->hasCommandLine = plan->kind != StartKind::kMissingQuote;
+    return true;
   }
-  if (IsVbApp(entry) != 0) {
-    plat::DebugPrint(u"BrixCopy: starting VB app '%s'\r\n", entry);
-    return Start(kVbLoader, entry, wait, kFailedToRun, entry);
-  }
-  if (wstr::Chr(entry, u' ') == nullptr) {
-    plat::DebugPrint(u"BrixCopy: starting app '%s'\r\n", entry);
-    return Start(entry, nullptr, wait, kFailedToRun, entry);
-  }
-  char16_t commandLine[kPathChars] = {};
-  if (!SplitCommandLine(entry, commandLine)) {
-    plat::DebugPrint(u"BrixCopy: Invalid INF line: missing double quote\r\n");
+  // The CAB installer and the VB loader get the whole entry text, unchanged.
+  wstr::Copy(plan->commandLine, kPathChars, entry);
+  plan->hasCommandLine = true;
+  return true;
+}
+
+std::int32_t RunProgram(const char16_t* entry, std::int32_t wait) {
+  StartPlan plan;
+  if (!PlanStart(entry, &plan)) {
+    plat::DebugPrint(kFailedToRun, entry, kErrorFilenameTooLong);
     return 0;
   }
-  plat::DebugPrint(u"BrixCopy: starting app '%s' with command line '%s'\r\n", entry, commandLine);
-  return Start(entry, commandLine, wait, kFailedToRun, entry);
+  const char16_t* commandLine = plan.hasCommandLine ? plan.commandLine : nullptr;
+  switch (plan.kind) {
+    case StartKind::kCabInstaller:
+      plat::DebugPrint(u"BrixCopy: installing CAB '%s'\r\n", entry);
+      return Start(plan.program, commandLine, wait,
+                   u"BrixCopy: install failed: %s\r\nGetLastError returned: %d\r\n", entry);
+    case StartKind::kVbLoader:
+      plat::DebugPrint(u"BrixCopy: starting VB app '%s'\r\n", entry);
+      return Start(plan.program, commandLine, wait, kFailedToRun, entry);
+    case StartKind::kMissingQuote:
+      plat::DebugPrint(u"BrixCopy: Invalid INF line: missing double quote\r\n");
+      return 0;
+    case StartKind::kProgram:
+      break;
+  }
+  if (commandLine == nullptr) {
+    plat::DebugPrint(u"BrixCopy: starting app '%s'\r\n", entry);
+  } else {
+    plat::DebugPrint(u"BrixCopy: starting app '%s' with command line '%s'\r\n", plan.program,
+                     commandLine);
+  }
+  return Start(plan.program, commandLine, wait, kFailedToRun, plan.program);
 }
 
 }  // namespace brixcopy

@@ -6,6 +6,7 @@
 #include "installer/handles.h"
 #include "installer/inf_line.h"
 #include "installer/launch.h"
+#include "installer/line_rules.h"
 #include "installer/wildcard_copy.h"
 #include "platform/platform.h"
 #include "platform/wstr.h"
@@ -55,21 +56,21 @@ void PrintCopyingFrom(bool packageFits, const char16_t* moduleDir) {
 // Carries out one parsed line; false when the line turns out malformed.
 bool CarryOut(const char16_t* line, char16_t* source, const char16_t* destination,
               const char16_t* options, bool resolved) {
-  if (wstr::Str(options, u"-r") != nullptr) {
-    RegisterDll(source);
-    return true;
-  }
-  if (wstr::Str(options, u"-e") != nullptr) {
-    RunProgram(source, 0);
-    return true;
-  }
-  if (wstr::Str(options, u"-x") != nullptr) {
-    RunProgram(source, 1);
-    return true;
+  switch (ActionOf(options)) {
+    case LineAction::kRegister:
+      RegisterDll(source);
+      return true;
+    case LineAction::kRun:
+      RunProgram(source, 0);
+      return true;
+    case LineAction::kRunAndWait:
+      RunProgram(source, 1);
+      return true;
+    case LineAction::kCopy:
+      break;
   }
 
-  const std::size_t length = wstr::Len(source);
-  const bool wildcard = length > 0 && source[length - 1] == u'*';
+  const bool wildcard = IsWildcardSource(source);
   WildcardPlan plan;
   // Every path of a wildcard line is composed before anything is done, so
   // that a line whose paths do not fit is reported before it acts.
@@ -133,8 +134,8 @@ std::uint32_t CopyThreadProc(void* /*parameter*/) {
   plat::CursorSet(nullptr, kWaitCursor);
 
   for (;;) {
-    char16_t buffer[kPathChars];
-    const char16_t* read = plat::StreamReadLine(buffer, static_cast<int>(kPathChars), script.Get());
+    char16_t buffer[kScriptReadCapacity];
+    const char16_t* read = plat::StreamReadLine(buffer, kScriptReadCapacity, script.Get());
     if (plat::StreamHasError(script.Get())) {
       plat::DebugPrint(u"BrixCopy: Error Reading INF file: %s\r\nGetLastError returned: %d\r\n",
                        g_scriptPath, plat::LastError());
@@ -144,9 +145,8 @@ std::uint32_t CopyThreadProc(void* /*parameter*/) {
     }
     if (read == nullptr) break;
 
-    const char16_t* line = buffer;
-    while (*line == u' ') ++line;
-    if (*line == 0 || *line == u'\n' || *line == u'\r' || *line == u';') continue;
+    const char16_t* line = ScriptLineText(buffer);
+    if (line == nullptr) continue;
 
     char16_t source[kPathChars];
     char16_t destination[kPathChars];

@@ -58,6 +58,10 @@ bool PlanWildcardCopy(const char16_t* source, const char16_t* destination, bool 
          wstr::Copy(plan->targetDir, kPathChars, destination);
 }
 
+bool MatchPaths(const WildcardPlan& plan, const char16_t* name, char16_t* from, char16_t* target) {
+  return InFolder(target, plan.targetDir, name) && InFolder(from, plan.sourceDir, name);
+}
+
 void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource) {
   plat::FindData match{};
   FindHandle search(plat::FindFirst(plan.pattern, &match));
@@ -67,9 +71,7 @@ void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource) {
     // Subfolders are handed over like files; their copy fails and is reported.
     char16_t target[kPathChars];
     char16_t from[kPathChars];
-    const bool fits = InFolder(target, plan.targetDir, match.name) &&
-                      InFolder(from, plan.sourceDir, match.name);
-    if (!fits) {
+    if (!MatchPaths(plan, match.name, from, target)) {
       plat::DebugPrint(u"BrixCopy: Failed to copy file: %s\r\nGetLastError returned: %d\r\n",
                        lineSource, kErrorFilenameTooLong);
       continue;

@@ -17,6 +17,10 @@ struct WildcardPlan {
 bool PlanWildcardCopy(const char16_t* source, const char16_t* destination, bool resolved,
                       WildcardPlan* plan);
 
+// Composes the paths of one match: from (in the source folder) and target (in the target
+// folder), 260 units each; false when either does not fit.
+bool MatchPaths(const WildcardPlan& plan, const char16_t* name, char16_t* from, char16_t* target);
+
 // Copies every match of the plan; each failed file is reported with lineSource, the line's source.
 void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource);
 

@@ -70,6 +70,7 @@ int CScriptFile::ReadLine(std::u16string& line) {
       // A last line without line feed is complete once the end of file is met.
       if (plat::StreamAtEof(stream) && !plat::StreamHasError(stream)) {
         if (!readAny) return kLineEndOfFile;
+        ++physicalLines;
         return tooLong ? kLineTooLong : kLineRead;
       }
       return kLineReadError;
@@ -91,7 +92,10 @@ int CScriptFile::ReadLine(std::u16string& line) {
       overLong.Feed(chunk, units);
     else
       line.append(chunk, units);
-    if (ends) return tooLong ? kLineTooLong : kLineRead;
+    if (ends) {
+      ++physicalLines;
+      return tooLong ? kLineTooLong : kLineRead;
+    }
     // A read that failed part-way shows only in the error indicator.
     if (plat::StreamHasError(stream)) return kLineReadError;
   }

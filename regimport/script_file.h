@@ -56,6 +56,7 @@ class CScriptFile {
   char16_t path[plat::kMaxPath] = {};   // the path opened; set only when the open succeeded
   LineEnds overLong;                    // the ends of the last line read as kLineTooLong
   std::size_t maxLineUnits = kMaxLineUnits;  // longest line kept; lowered only by tests
+  std::size_t physicalLines = 0;        // physical lines read so far
 };
 
 // Removes trailing spaces and tabs.

@@ -36,6 +36,11 @@ RULES = [
     ("platform/win32/", [r"platform/[^/]+\.h", r"platform/win32/[^/]+\.h", r"resources/resource\.h"],
      False),
     ("platform/", [r"platform/[^/]+\.h"], True),
+    # The host tool runs the programs' own code through the platform table and
+    # reads the simulated registry through its store, never a backend's internals.
+    ("brixdev/", [r"brixdev/[^/]+\.h", r"installer/[^/]+\.h", r"regimport/[^/]+\.h",
+                  r"platform/platform\.h", r"platform/wstr\.h", r"platform/text_decoder\.h",
+                  r"platform/posix/regstore/[^/]+\.h"], False),
 ]
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')

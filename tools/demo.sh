@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The main job: installs the example package (examples/device) into a fresh
-# simulated device, prints the installer's debug output, then the files and
-# registry the device holds afterwards. A second run shows that later runs
-# only count.
+# The main job: checks the example package (examples/BrixCopy), installs it
+# on a fresh simulated device and prints what the installer wrote to the debug
+# output and what changed on the device; a second start shows that later
+# starts only count. Then the device's files and registry.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -12,23 +12,22 @@ ensure_packages $BRIX_BUILD_PACKAGES
 cmake --preset default >/dev/null
 cmake --build --preset default --target BrixCopy Brixparse brixdev >/dev/null
 
-build=build/default
+brixdev=build/default/brixdev/brixdev
 device=build/demo-device
 rm -rf "$device"
-mkdir -p "$device/fs"
-cp -R examples/device/. "$device/fs/"
-cp "$build/installer/BrixCopy" "$device/fs/Storage/BrixCopy.exe"
-cp "$build/regimport/Brixparse" "$device/fs/Storage/BrixCopy/Brixparse.exe"
-export BRIX_DEVICE="$PWD/$device"
 
-echo "=== First run of \\Storage\\BrixCopy.exe (debug output)"
-"$device/fs/Storage/BrixCopy.exe" 2>&1
+echo "=== brixdev check examples/BrixCopy"
+"$brixdev" check examples/BrixCopy
+echo "(no findings)"
 echo
-echo "=== Second run (debug output)"
-"$device/fs/Storage/BrixCopy.exe" 2>&1
+echo "=== brixdev try examples/BrixCopy -d $device"
+"$brixdev" try examples/BrixCopy -d "$device"
+echo
+echo "=== Second start of \\Storage Card\\BrixCopy.exe (debug output)"
+BRIX_DEVICE="$PWD/$device" "$device/fs/Storage Card/BrixCopy.exe" 2>&1
 echo
 echo "=== Files on the device ($device/fs)"
 (cd "$device/fs" && find . -type f | sed 's|^\.||; s|/|\\|g' | LC_ALL=C sort)
 echo
 echo "=== Device registry"
-"$build/brixdev/brixdev" -d "$device" reg export
+"$brixdev" -d "$device" reg export

@@ -19,6 +19,7 @@
 #include "platform/posix/device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/object.h"
+#include "platform/posix/start_record.h"
 #include "platform/posix/text.h"
 
 extern char** environ;
@@ -143,6 +144,7 @@ Object* ProcessStart(const char16_t* application, const char16_t* commandLine) {
     posix::SetErrorFromErrno(spawned);
     return nullptr;
   }
+  posix::RecordStart(application, commandLine);
   return new ProcessObject(pid);
 }
 

@@ -169,3 +169,153 @@ TEST(BrixdevTool, ExportsTheWholeRegistryOrOneSubtree) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BrixdevTool, EveryCommandHasItsHelp) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"check", "--help"}, "Usage: brixdev [-d DIR] check"},
+      {{"try", "-h"}, "Usage: brixdev try PACKAGE"},
+      {{"device", "new", "--help"}, "Usage: brixdev device new DIR"},
+      {{"reg", "convert", "x.reg", "--help"}, "Usage: brixdev reg convert FILE"},
+      {{"reg", "export", "--help"}, "Usage: brixdev [-d DIR] reg export"},
+  };
+  for (const auto& [args, usage] : cases) {
+    const Outcome help = RunTool(args, {});
+    EXPECT_EQ(help.status, 0) << usage;
+    EXPECT_EQ(help.out.rfind(usage, 0), 0u) << help.out;
+  }
+  const Outcome bad = RunTool({"check", "--format", "xml", "x"}, {});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--format takes text or json"), std::string::npos);
+}
+
+TEST(BrixdevTool, TheExamplePackageChecksClean) {
+  const Outcome check = RunTool({"check", EXAMPLE_PACKAGE}, {});
+  EXPECT_EQ(check.status, 0) << check.err;
+  EXPECT_EQ(check.out, "");
+}
+
+TEST(BrixdevTool, TryReportsWhatTheExamplePackageChanges) {
+  const Outcome run = RunTool({"try", EXAMPLE_PACKAGE}, {});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("=== Debug output\n\r\n----- BrixCopy Starting -----\r\nThis is the first execution\r\n", 0), 0u)
+      << run.out;
+  const std::size_t report = run.out.find("=== Files created");
+  ASSERT_NE(report, std::string::npos) << run.out;
+  EXPECT_EQ(run.out.substr(report),
+            "=== Files created\n"
+            "\\Program Files\\Example\\app\\example.ini  35 bytes\n"
+            "\\Program Files\\Example\\app\\readme.txt  105 bytes\n"
+            "\\Temp\\brixcopy.log  4 bytes\n"
+            "\\Windows\\serial.dll  19 bytes\n"
+            "\\Windows\\touch.dll  19 bytes\n"
+            "=== Files changed\n(none)\n"
+            "=== Registry keys added\n"
+            "HKEY_CURRENT_USER\\Software\n"
+            "HKEY_CURRENT_USER\\Software\\Example\n"
+            "HKEY_CURRENT_USER\\Software\\Example\\Window\n"
+            "HKEY_LOCAL_MACHINE\\Software\n"
+            "HKEY_LOCAL_MACHINE\\Software\\Example\n"
+            "=== Registry values added\n"
+            "[HKEY_CURRENT_USER\\Software\\Example\\Window] \"Left\"=dword:00000000\n"
+            "[HKEY_CURRENT_USER\\Software\\Example\\Window] \"Top\"=dword:00000000\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Example] \"Features\"=hex(7):74,6f,75,63,68,00,73,65,72,69,61,6c,00,00\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Example] \"InstallDir\"=\"\\Program Files\\Example\"\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Example] \"Signature\"=hex:de,ad,be,ef\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Example] \"Version\"=dword:00010002\n"
+            "=== Registry values changed\n(none)\n"
+            "=== Programs started\n"
+            "\\Windows\\Brixparse.exe  command line: \\Storage Card\\BrixCopy\\settings.reg\n");
+}
+
+TEST(BrixdevTool, TryOnAGivenDeviceReportsChangesAndKeepsIt) {
+  regtest::TempDevice scratch;
+  const std::string device = scratch.path() + "/dev";
+  ASSERT_EQ(RunTool({"device", "new", device}, {}).status, 0);
+  {
+    std::string error;
+    std::unique_ptr<regstore::Store> store = regstore::Store::Open(device, &error);
+    ASSERT_NE(store, nullptr) << error;
+    regstore::KeyId key = 0;
+    bool created = false;
+    ASSERT_EQ(store->CreateKey(regstore::Store::RootKey(regstore::kRootLocalMachine), u"Software\\Example", &key, &created),
+              regstore::kOk);
+    ASSERT_EQ(store->SetValue(key, u"Version", 4, std::string("\x01\0\0\0", 4)), regstore::kOk);
+  }
+  std::filesystem::create_directories(device + "/fs/Program Files/Example/app");
+  std::ofstream(device + "/fs/Program Files/Example/app/readme.txt") << "old";
+
+  const Outcome run = RunTool({"try", EXAMPLE_PACKAGE, "-d", device, "--json"}, {});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\"device\": \"" + device + "\""), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\"changed\": [{\"path\": \"\\\\Program Files\\\\Example\\\\app\\\\readme.txt\", \"size\": 105}]"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\"values_changed\": [{\"key\": \"HKEY_LOCAL_MACHINE\\\\Software\\\\Example\", \"value\": "
+                         "\"\\\"Version\\\"=dword:00010002\"}]"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\"programs\": [{\"program\": \"\\\\Windows\\\\Brixparse.exe\", \"command_line\": "
+                         "\"\\\\Storage Card\\\\BrixCopy\\\\settings.reg\"}]"),
+            std::string::npos)
+      << run.out;
+  EXPECT_TRUE(std::filesystem::exists(device + "/fs/Windows/serial.dll"));
+
+  // A second start only counts: the counter changes, nothing else does.
+  const Outcome again = RunTool({"try", EXAMPLE_PACKAGE, "-d", device}, {});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out.rfind("=== Notes\nthe installer ran on this device before", 0), 0u) << again.out;
+  EXPECT_NE(again.out.find("=== Files created\n(none)\n=== Files changed\n\\Temp\\brixcopy.log  4 bytes\n"),
+            std::string::npos)
+      << again.out;
+  EXPECT_NE(again.out.find("=== Programs started\n(none)\n"), std::string::npos) << again.out;
+}
+
+TEST(BrixdevTool, TryRunsThePackagesImporterAsTheSimulatorsAndReportsFailedStarts) {
+  regtest::TempDevice scratch;
+  const std::string package = scratch.path() + "/pkg";
+  std::filesystem::create_directories(package);
+  std::ofstream(package + "/BrixCopy.inf") << "'Brixparse.exe' '\\Windows'\n'\\Windows\\Brixparse.exe \\s.reg' -x\n"
+                                              "'\\Windows\\absent.exe' -e\n";
+  std::ofstream(package + "/Brixparse.exe") << "MZ a program for the device, not for the simulator";
+  const Outcome run = RunTool({"try", package}, {});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("=== Notes\nthe package's " + package + "/Brixparse.exe is replaced by the simulator's importer", 0),
+            0u)
+      << run.out;
+  EXPECT_NE(run.out.find("BrixCopy: failed to run: \\Windows\\absent.exe\r\nGetLastError returned: 2\r\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("=== Programs started\n\\Windows\\Brixparse.exe  command line: \\s.reg\n"), std::string::npos)
+      << run.out;
+  EXPECT_EQ(RunTool({"try", scratch.path() + "/absent"}, {}).status, 2);
+}
+
+TEST(BrixdevTool, TryNeverWritesThroughALinkOnTheDevice) {
+  regtest::TempDevice scratch;
+  const std::string device = scratch.path() + "/dev", outside = scratch.path() + "/outside";
+  ASSERT_EQ(RunTool({"device", "new", device}, {}).status, 0);
+  std::filesystem::create_directories(outside);
+  std::filesystem::create_directory_symlink(outside, device + "/fs/Storage Card/BrixCopy");
+  const Outcome run = RunTool({"try", EXAMPLE_PACKAGE, "-d", device}, {});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("passes a symbolic link"), std::string::npos) << run.err;
+  EXPECT_TRUE(std::filesystem::is_empty(outside));
+  EXPECT_EQ(RunTool({"-d", scratch.path() + "/absent", "check", EXAMPLE_PACKAGE}, {}).status, 2);
+}
+
+TEST(BrixdevTool, DeviceNewMakesTheUsualFoldersOnce) {
+  regtest::TempDevice scratch;
+  const std::string device = scratch.path() + "/dev";
+  const Outcome made = RunTool({"device", "new", device}, {});
+  EXPECT_EQ(made.status, 0) << made.err;
+  for (const char* folder : {"Windows", "Temp", "Program Files", "My Documents", "Storage Card"})
+    EXPECT_TRUE(std::filesystem::is_directory(device + "/fs/" + folder)) << folder;
+  EXPECT_EQ(ReadAll(device + "/fs/Windows/Brixparse.exe"), ReadAll(BRIXPARSE_PATH));
+  const Outcome again = RunTool({"device", "new", device}, {});
+  EXPECT_EQ(again.status, 2);
+  EXPECT_NE(again.err.find("is not an empty folder"), std::string::npos);
+}
+
+}  // namespace

@@ -27,6 +27,8 @@ class LayersTest(unittest.TestCase):
             ("platform/stream.cc", '"platform/win32/host.h"', "platform/win32/host.h is outside this layer"),
             ("platform/posix/d.cc", '"platform/fake/fake.h"', "platform/fake/fake.h is outside this layer"),
             ("platform/win32/e.cc", '"platform/posix/text.h"', "platform/posix/text.h is outside this layer"),
+            ("brixdev/f.cc", '"platform/posix/device.h"', "platform/posix/device.h is outside this layer"),
+            ("brixdev/g.cc", '"platform/backend.h"', "platform/backend.h is outside this layer"),
         ]
         for rel, header, message in cases:
             with self.subTest(rel=rel), tempfile.TemporaryDirectory() as tmp:

@@ -37,6 +37,11 @@ if(EXISTS ${BRIX_WIN32_BUILD_DIR}/installer/BrixCopy.exe)
     add_test(NAME e2e.wine.backend
       COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_backend_test.py ${_w})
     set_tests_properties(e2e.wine.backend PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
+    # Desktop exports converted by brixdev, compared with what Wine's regedit makes of them.
+    add_test(NAME e2e.wine.reg_convert
+      COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_convert_test.py --build ${_w}
+              --brixdev $<TARGET_FILE:brixdev> --importer $<TARGET_FILE:Brixparse>)
+    set_tests_properties(e2e.wine.reg_convert PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
     add_test(NAME e2e.wine.run_control
       COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_run_control_test.py
               --build ${_w} --shots ${CMAKE_BINARY_DIR}/wine-shots)

@@ -1,0 +1,172 @@
+// Each path gets a throw-away device of its own, so that the copy lines of one
+// package never show in the check of another.
+#include "brixdev/check.h"
+
+#include <limits.h>
+#include <stdlib.h>
+
+#include <set>
+
+#include "brixdev/check_device.h"
+#include "brixdev/check_inf.h"
+#include "brixdev/check_reg.h"
+#include "brixdev/diagnostics.h"
+#include "brixdev/text.h"
+
+namespace brixdev {
+namespace {
+
+enum class Kind { kPackage, kInstallScript, kRegistryScript };
+
+struct Target {
+  Kind kind = Kind::kPackage;
+  std::string folder;  // the package folder (for the two install-script kinds)
+  std::string file;    // the script itself
+  std::string name;    // the script as the findings name it
+};
+
+std::string Joined(const std::string& folder, const std::string& name) {
+  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+bool EndsWithIgnoringCase(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && SameIgnoringCase(Utf16(text.substr(text.size() - tail.size())), Utf16(tail));
+}
+
+bool Classify(const std::string& path, Target* target, std::string* error) {
+  if (IsHostFolder(path)) {
+    target->kind = Kind::kPackage;
+    target->folder = path;
+    target->file = HostPathFor(path, u"BrixCopy.inf");
+    if (!IsHostFile(target->file)) {
+      *error = "no BrixCopy.inf in the package folder " + path;
+      return false;
+    }
+    target->name = Joined(path, target->file.substr(target->file.rfind('/') + 1));
+    return true;
+  }
+  if (!IsHostFile(path)) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  target->file = target->name = path;
+  if (EndsWithIgnoringCase(path, ".reg")) {
+    target->kind = Kind::kRegistryScript;
+  } else {
+    target->kind = Kind::kInstallScript;
+    const std::size_t slash = path.rfind('/');
+    target->folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  }
+  return true;
+}
+
+// The device path where host path lies inside the device folder device; false when it lies elsewhere.
+bool PlaceInDevice(const std::string& device, const std::string& path, std::u16string* devicePath) {
+  if (device.empty()) return false;
+  char root[PATH_MAX], resolved[PATH_MAX];
+  if (realpath((device + "/fs").c_str(), root) == nullptr || realpath(path.c_str(), resolved) == nullptr) return false;
+  const std::string r = root, p = resolved;
+  if (p.size() <= r.size() || p.compare(0, r.size(), r) != 0 || p[r.size()] != '/') return false;
+  std::string inside = p.substr(r.size());
+  for (char& c : inside)
+    if (c == '/') c = '\\';
+  *devicePath = Utf16(inside);
+  return true;
+}
+
+std::u16string BaseOf(const std::string& file) { return Utf16(file.substr(file.rfind('/') + 1)); }
+
+class PathCheck {
+ public:
+  PathCheck(const CheckRequest& request, Diagnostics* out, std::set<std::string>* checked)
+      : request_(request), out_(out), checked_(checked) {}
+
+  // Checks one target; false with *error when it cannot be read.
+  bool Run(const Target& target, std::string* error) {
+    if (!device_.Create(request_.device, request_.importer, error)) return false;
+    std::u16string place;
+    const std::string& placed = target.kind == Kind::kRegistryScript ? target.file : target.folder;
+    if (!PlaceInDevice(request_.device, placed, &place)) {
+      place = request_.at + (target.kind == Kind::kRegistryScript ? u"\\" + BaseOf(target.file) : u"\\BrixCopy");
+      if (!device_.Place(placed, place, error)) return false;
+    }
+    for (const std::string& skipped : device_.Skipped()) {
+      out_->Add(skipped, 1, 1, Severity::kWarning, "not-a-file",
+                "neither a file nor a folder (a symbolic link, for instance): a device cannot hold it, and the "
+                "check leaves it out");
+    }
+    device_.Activate();
+    const DebugSilencer quiet;
+    if (target.kind == Kind::kRegistryScript) {
+      const ScriptCheck result = CheckRegistryScript(place, [&](const std::u16string&) { return target.name; }, out_);
+      if (result == ScriptCheck::kChecked) return true;
+      *error = "the importer cannot " + std::string(result == ScriptCheck::kCannotOpen ? "open " : "read ") + target.name;
+      return false;
+    }
+    InstallScript script;
+    script.packageDir = place;
+    script.path = place + u"\\" + BaseOf(target.file);
+    script.name = target.name;
+    script.installersAssumed = request_.device.empty();
+    const bool read = CheckInstallScript(script, out_, [&](const ImporterRun& run) { ImporterRuns(script, run); }, error);
+    if (read && !unreadable_.empty()) *error = "the importer cannot read " + unreadable_;
+    return read && unreadable_.empty();
+  }
+
+ private:
+  void ImporterRuns(const InstallScript& script, const ImporterRun& run) {
+    if (!run.hasCommandLine) {
+      out_->Add(script.name, run.line, run.column, Severity::kWarning, "missing-registry-script",
+                "the importer is started without a command line: it imports nothing");
+      return;
+    }
+    std::string name;
+    const auto nameOf = [&](const std::u16string& devicePath) {
+      name = NameOf(devicePath, run.copiedFrom);
+      return checked_->insert(name).second ? name : std::string();
+    };
+    const ScriptCheck result = CheckRegistryScript(run.commandLine, nameOf, out_);
+    if (result == ScriptCheck::kCannotRead) unreadable_ = name;
+    if (result == ScriptCheck::kCannotOpen) {
+      out_->Add(script.name, run.line, run.column, Severity::kError, "missing-registry-script",
+                "the importer opens no registry script from its command line '" + Utf8(run.commandLine) +
+                    "': it imports nothing");
+    }
+  }
+
+  // The file the user knows a device file by: the file it was placed from, through the copies the script made.
+  std::string NameOf(std::u16string devicePath, const std::map<std::u16string, std::u16string>* copiedFrom) const {
+    for (int hops = 0; copiedFrom != nullptr && hops < 1000; ++hops) {
+      const auto found = copiedFrom->find(PathKey(devicePath));
+      if (found == copiedFrom->end()) break;
+      devicePath = found->second;
+    }
+    const std::string placed = device_.PlacedFrom(device_.HostPath(devicePath));
+    return placed.empty() ? Utf8(devicePath) : placed;
+  }
+
+  const CheckRequest& request_;
+  Diagnostics* out_;
+  std::set<std::string>* checked_;
+  CheckDevice device_;
+  std::string unreadable_;  // a registry script that cannot be read to its end
+};
+
+}  // namespace
+
+int RunCheck(const CheckRequest& request, std::string* out, std::string* err) {
+  Diagnostics diagnostics;
+  std::set<std::string> checkedScripts;
+  for (const std::string& path : request.paths) {
+    Target target;
+    std::string error;
+    if (!Classify(path, &target, &error) || !PathCheck(request, &diagnostics, &checkedScripts).Run(target, &error)) {
+      *err += "brixdev: " + error + "\n";
+      return 2;
+    }
+  }
+  *out = request.json ? diagnostics.Json() : diagnostics.Text();
+  return diagnostics.HasErrors() ? 1 : 0;
+}
+
+}  // namespace brixdev

@@ -1,0 +1,129 @@
+#include "brixdev/check_device.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "brixdev/text.h"
+#include "platform/platform.h"
+
+namespace brixdev {
+
+CheckDevice::~CheckDevice() {
+  if (activated_) {
+    if (hadDevice_)
+      setenv("BRIX_DEVICE", formerDevice_.c_str(), 1);
+    else
+      unsetenv("BRIX_DEVICE");
+  }
+  std::error_code ignored;
+  if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+}
+
+bool CheckDevice::Create(const std::string& baseDevice, const std::string& importer, std::string* error) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") + "/brixdev-check-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    *error = "cannot create a temporary device folder in " + pattern;
+    return false;
+  }
+  dir_ = pattern;
+  root_ = dir_ + "/fs";
+  if (baseDevice.empty()) return CreateDevice(dir_, importer, error);
+  if (!IsHostFolder(baseDevice + "/fs")) {
+    *error = "no device folder: " + baseDevice + " holds no fs/";
+    return false;
+  }
+  return brixdev::Place(baseDevice + "/fs", root_, &placed_, error);
+}
+
+bool CheckDevice::Place(const std::string& host, std::u16string_view devicePath, std::string* error) {
+  return brixdev::Place(host, HostPath(devicePath), &placed_, error);
+}
+
+void CheckDevice::Activate() {
+  if (!activated_) {
+    const char* former = std::getenv("BRIX_DEVICE");
+    hadDevice_ = former != nullptr;
+    if (hadDevice_) formerDevice_ = former;
+  }
+  activated_ = true;
+  setenv("BRIX_DEVICE", dir_.c_str(), 1);
+}
+
+std::string CheckDevice::HostPath(std::u16string_view devicePath) const { return HostPathFor(root_, devicePath); }
+
+std::string CheckDevice::PlacedFrom(const std::string& hostPath) const {
+  const auto found = placed_.files.find(hostPath);
+  return found == placed_.files.end() ? std::string() : found->second;
+}
+
+EntryKind LookUp(std::u16string_view devicePath) {
+  const std::vector<std::u16string> names = PathNames(devicePath);
+  if (names.empty()) return devicePath.empty() ? EntryKind::kInvalid : EntryKind::kFolder;
+  if (names.back().find_first_of(u"*?") != std::u16string::npos) return EntryKind::kInvalid;
+  const std::u16string path(devicePath);
+  plat::FindData data{};
+  plat::Find* find = plat::FindFirst(path.c_str(), &data);
+  if (find == nullptr) {
+    return plat::LastError() == plat::kErrorInvalidName ? EntryKind::kInvalid : EntryKind::kMissing;
+  }
+  plat::FindEnd(find);
+  return (data.attributes & 0x10) != 0 ? EntryKind::kFolder : EntryKind::kFile;
+}
+
+std::vector<std::pair<std::u16string, bool>> Matches(std::u16string_view pattern) {
+  std::vector<std::pair<std::u16string, bool>> found;
+  const std::u16string text(pattern);
+  plat::FindData data{};
+  plat::Find* find = plat::FindFirst(text.c_str(), &data);
+  if (find == nullptr) return found;
+  do {
+    data.name[plat::kMaxPath - 1] = 0;
+    found.emplace_back(data.name, (data.attributes & 0x10) != 0);
+  } while (plat::FindNextMatch(find, &data));
+  plat::FindEnd(find);
+  return found;
+}
+
+bool ReadDeviceFile(std::u16string_view devicePath, std::size_t limit, std::string* bytes) {
+  const std::u16string path(devicePath);
+  plat::File* file = plat::FileOpenRead(path.c_str());
+  if (file == nullptr) return false;
+  bytes->clear();
+  char buffer[65536];
+  bool ok = true;
+  while (bytes->size() < limit) {
+    std::uint32_t got = 0;
+    if (!plat::FileRead(file, buffer, sizeof buffer, &got)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    bytes->append(buffer, got);
+  }
+  plat::FileClose(file);
+  if (bytes->size() > limit) bytes->resize(limit);
+  return ok;
+}
+
+DebugSilencer::DebugSilencer() {
+  std::fflush(stderr);
+  const int scratch = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (scratch < 0) return;
+  saved_ = dup(STDERR_FILENO);
+  if (saved_ >= 0) dup2(scratch, STDERR_FILENO);
+  close(scratch);
+}
+
+DebugSilencer::~DebugSilencer() {
+  if (saved_ < 0) return;
+  std::fflush(stderr);
+  dup2(saved_, STDERR_FILENO);
+  close(saved_);
+}
+
+}  // namespace brixdev

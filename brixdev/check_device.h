@@ -1,0 +1,72 @@
+// The throw-away simulated device a check works on: a copy of a device or a
+// fresh one, with the package copied onto it. While
+// it is active, the platform layer's device simulator works on it, so the
+// programs' own code reads scripts and looks up files there as the device will.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "brixdev/device_folder.h"
+
+namespace brixdev {
+
+class CheckDevice {
+ public:
+  CheckDevice() = default;
+  // Removes the device folder and gives BRIX_DEVICE its former value.
+  ~CheckDevice();
+  CheckDevice(const CheckDevice&) = delete;
+  CheckDevice& operator=(const CheckDevice&) = delete;
+
+  // Creates the device in a new temporary folder: the files of baseDevice's fs/, or, when
+  // baseDevice is empty, a fresh device holding importer. false and *error on failure.
+  bool Create(const std::string& baseDevice, const std::string& importer, std::string* error);
+  // Copies a host file or folder to a device path.
+  bool Place(const std::string& host, std::u16string_view devicePath, std::string* error);
+  // Points the platform layer at this device (BRIX_DEVICE).
+  void Activate();
+
+  // The host path of a device path on this device.
+  std::string HostPath(std::u16string_view devicePath) const;
+  // The host file that the device file at hostPath was placed from; empty when none.
+  std::string PlacedFrom(const std::string& hostPath) const;
+  // Host entries that were not placed because they are neither file nor folder.
+  const std::vector<std::string>& Skipped() const { return placed_.skipped; }
+
+ private:
+  std::string dir_;   // the device folder; empty before Create
+  std::string root_;  // dir_/fs
+  Placed placed_;
+  bool activated_ = false;
+  bool hadDevice_ = false;
+  std::string formerDevice_;
+};
+
+// What a device path names.
+enum class EntryKind { kMissing, kFile, kFolder, kInvalid };
+
+// Looks a device path up through the platform table: missing, a file, a folder, or a name the device refuses.
+EntryKind LookUp(std::u16string_view devicePath);
+// The names matching a device pattern through the platform table, with whether each is a folder.
+std::vector<std::pair<std::u16string, bool>> Matches(std::u16string_view pattern);
+// Reads up to limit bytes of a device file through the platform table; false when it cannot be read.
+bool ReadDeviceFile(std::u16string_view devicePath, std::size_t limit, std::string* bytes);
+
+// Keeps the debug output of the programs' own code (written while a check runs it
+// on the throw-away device) out of the report: stderr goes to /dev/null meanwhile.
+class DebugSilencer {
+ public:
+  DebugSilencer();
+  ~DebugSilencer();
+  DebugSilencer(const DebugSilencer&) = delete;
+  DebugSilencer& operator=(const DebugSilencer&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+}  // namespace brixdev

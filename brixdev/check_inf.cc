@@ -1,0 +1,290 @@
+// The script is read through the platform table exactly as the installer
+// reads it (pieces of at most 259 characters, text mode), each piece goes
+// through the runner's own line rules and line parser, and only then does the
+// check add what it knows about the line's surprises.
+#include "brixdev/check_inf.h"
+
+#include <set>
+#include <vector>
+
+#include "brixdev/inf_checker.h"
+#include "brixdev/text.h"
+#include "installer/inf_line.h"
+#include "installer/line_rules.h"
+#include "installer/messages.h"
+#include "installer/script_runner.h"
+#include "platform/platform.h"
+#include "platform/wstr.h"
+
+namespace brixdev {
+namespace {
+
+using brixcopy::kPathChars;
+
+// One read of the installer: a whole physical line or a piece of one.
+struct Piece {
+  int line = 1;
+  int offset = 0;  // characters of the physical line before this piece
+  std::u16string text;
+};
+
+bool ReadPieces(const std::u16string& path, std::vector<Piece>* pieces, std::string* error) {
+  plat::Stream* stream = plat::StreamOpen(path.c_str(), u"rt");
+  if (stream == nullptr) {
+    *error = "cannot read the install script (error " + std::to_string(plat::LastError()) + ")";
+    return false;
+  }
+  int line = 1;
+  int offset = 0;
+  bool ok = true;
+  for (;;) {
+    char16_t buffer[brixcopy::kScriptReadCapacity];
+    const char16_t* read = plat::StreamReadLine(buffer, brixcopy::kScriptReadCapacity, stream);
+    if (plat::StreamHasError(stream)) {
+      *error = "cannot read the install script (error " + std::to_string(plat::LastError()) + ")";
+      ok = false;
+      break;
+    }
+    if (read == nullptr) break;
+    Piece piece{line, offset, buffer};
+    if (!piece.text.empty() && piece.text.back() == u'\n') {
+      ++line;
+      offset = 0;
+    } else {
+      offset += static_cast<int>(piece.text.size());
+    }
+    pieces->push_back(std::move(piece));
+  }
+  plat::StreamClose(stream);
+  return ok;
+}
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
+std::u16string Trimmed(std::u16string_view text) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return std::u16string(text.substr(begin, end - begin));
+}
+
+std::string Quoted(std::u16string_view text) { return "'" + Utf8(text) + "'"; }
+
+// "3, 5-7": the line numbers as ranges.
+std::string Ranges(const std::vector<int>& lines) {
+  std::string out;
+  for (std::size_t i = 0; i < lines.size();) {
+    std::size_t j = i;
+    while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1) ++j;
+    if (!out.empty()) out += ", ";
+    out += std::to_string(lines[i]);
+    if (j > i) out += "-" + std::to_string(lines[j]);
+    i = j + 1;
+  }
+  return out;
+}
+
+class ScriptReader {
+ public:
+  explicit ScriptReader(InfChecker* checker) : checker_(checker) {}
+
+  void Check(const std::vector<Piece>& pieces) {
+    ReportSplitsAndCarriageReturns(pieces);
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      if (!CheckPiece(pieces[i])) {
+        ReportNeverRun(pieces, i);
+        return;
+      }
+    }
+  }
+
+ private:
+  void ReportSplitsAndCarriageReturns(const std::vector<Piece>& pieces) {
+    for (std::size_t i = 0; i < pieces.size();) {
+      std::size_t j = i + 1;
+      std::size_t length = pieces[i].text.size();
+      bool restHoldsText = false;
+      for (; j < pieces.size() && pieces[j].line == pieces[i].line; ++j) {
+        length += pieces[j].text.size();
+        restHoldsText = restHoldsText || pieces[j].text != u"\n";
+      }
+      if (!pieces[j - 1].text.empty() && pieces[j - 1].text.back() == u'\n') --length;
+      if (restHoldsText) {
+        checker_->Report(pieces[i].line, brixcopy::kScriptReadCapacity, Severity::kError, "split-line",
+                         "line of " + std::to_string(length) +
+                             " characters: the installer reads at most 259 at a time, so from column 260 on "
+                             "the rest is handled as a line of its own");
+      }
+      for (std::size_t k = i; k < j; ++k) {
+        const std::size_t cr = pieces[k].text.find(u'\r');
+        // A lone carriage return at the very end of a line ends nothing but does no harm either.
+        if (cr != std::u16string::npos && pieces[k].text.find_first_not_of(u"\r\n", cr) != std::u16string::npos) {
+          checker_->Report(pieces[k].line, pieces[k].offset + static_cast<int>(cr) + 1, Severity::kError,
+                           "cr-line-end",
+                           "carriage return without line feed: the installer reads on across it, so the "
+                           "lines it was meant to end are one line");
+          break;
+        }
+      }
+      i = j;
+    }
+  }
+
+  // Checks one read of the installer; false when the installer stops the script at it.
+  bool CheckPiece(const Piece& piece) {
+    const char16_t* text = brixcopy::ScriptLineText(piece.text.c_str());
+    if (text == nullptr) return true;
+    ParsedLine line;
+    line.line = piece.line;
+    line.column = piece.offset + static_cast<int>(text - piece.text.c_str()) + 1;
+    line.text = text;
+    char16_t source[kPathChars], destination[kPathChars], options[kPathChars];
+    const brixcopy::InfLineFault fault =
+        brixcopy::SplitInfLine(text, source, destination, options, &line.resolved);
+    if (fault != brixcopy::InfLineFault::kNone) {
+      ReportMalformed(line, fault);
+      return false;
+    }
+    line.source = source;
+    line.destination = destination;
+    line.options = options;
+    LocateFields(&line);
+    ReportTextOutsideFields(line);
+    switch (brixcopy::ActionOf(options)) {
+      case brixcopy::LineAction::kRegister:
+        checker_->Register(line);
+        return true;
+      case brixcopy::LineAction::kRun:
+        checker_->Run(line, false);
+        return true;
+      case brixcopy::LineAction::kRunAndWait:
+        checker_->Run(line, true);
+        return true;
+      case brixcopy::LineAction::kCopy:
+        return checker_->Copy(line);
+    }
+    return true;
+  }
+
+  void ReportMalformed(const ParsedLine& line, brixcopy::InfLineFault fault) {
+    static const std::string kStops = ": the line is malformed and the installer stops the script here";
+    std::u16string_view rest(line.text);
+    while (!rest.empty() && (rest[0] == u'\t' || rest[0] == u' ')) rest.remove_prefix(1);
+    const int at = line.column + static_cast<int>(line.text.size() - rest.size());
+    if (fault == brixcopy::InfLineFault::kPathTooLong) {
+      checker_->Report(line.line, line.column, Severity::kError, "path-too-long",
+                       "a field or a path composed from it is longer than 259 characters" + kStops);
+    } else if (fault == brixcopy::InfLineFault::kNoSourceStartingQuote && !rest.empty() && rest[0] == u';') {
+      checker_->Report(line.line, line.column, Severity::kError, "tab-comment",
+                       "a comment indented with a tab is not skipped: only spaces may stand before its ';'" +
+                           kStops);
+    } else if (fault == brixcopy::InfLineFault::kNoSourceStartingQuote && !rest.empty() && rest[0] == u'[') {
+      checker_->Report(line.line, at, Severity::kError, "section-header",
+                       "section header " + Utf8(Trimmed(rest)) + ": install scripts have no sections" + kStops);
+    } else {
+      const char* what = fault == brixcopy::InfLineFault::kNoSourceStartingQuote ? "no apostrophe opens a source"
+                         : fault == brixcopy::InfLineFault::kNoSourceEndingQuote
+                             ? "no apostrophe closes the source"
+                             : "no apostrophe closes the destination";
+      checker_->Report(line.line, at, Severity::kError, "malformed-line", std::string(what) + kStops);
+    }
+  }
+
+  void ReportNeverRun(const std::vector<Piece>& pieces, std::size_t stop) {
+    std::vector<int> lines;
+    for (std::size_t i = stop + 1; i < pieces.size(); ++i) {
+      if (brixcopy::ScriptLineText(pieces[i].text.c_str()) == nullptr) continue;
+      if (lines.empty() || lines.back() != pieces[i].line) {
+        if (pieces[i].line != pieces[stop].line) lines.push_back(pieces[i].line);
+      }
+    }
+    if (lines.empty()) return;
+    checker_->Report(pieces[stop].line, 1, Severity::kNote, "never-run",
+                     std::string(lines.size() == 1 ? "line " : "lines ") + Ranges(lines) +
+                         (lines.size() == 1 ? " never runs" : " never run") + ", because the script stops here");
+  }
+
+  // Finds the apostrophes of the fields and the options' '-' as the line parser takes them.
+  void LocateFields(ParsedLine* line) {
+    quotes_.clear();
+    for (std::size_t i = 0; i < line->text.size() && quotes_.size() < 4; ++i)
+      if (line->text[i] == u'\'') quotes_.push_back(i);
+    line->hasDestination = quotes_.size() == 4;
+    const std::size_t lastClose = line->hasDestination ? quotes_[3] : quotes_[1];
+    dash_ = line->text.find(u'-', lastClose + 1);
+    line->sourceColumn = line->column + static_cast<int>(quotes_[0]) + 1;
+    line->destinationColumn = line->hasDestination ? line->column + static_cast<int>(quotes_[2]) + 1 : line->column;
+    line->optionsColumn = dash_ != std::u16string::npos ? line->column + static_cast<int>(dash_) : line->column;
+  }
+
+  void ReportTextOutsideFields(const ParsedLine& line) {
+    const std::u16string& text = line.text;
+    const std::size_t lastClose = line.hasDestination ? quotes_[3] : quotes_[1];
+    IgnoredText(line, 0, quotes_[0], "before the source");
+    if (line.hasDestination) IgnoredText(line, quotes_[1] + 1, quotes_[2], "between source and destination");
+    const std::size_t optionsAt = dash_ != std::u16string::npos ? dash_ : text.size();
+    IgnoredText(line, lastClose + 1, optionsAt, "behind the fields");
+    if (line.options.empty()) return;
+    const brixcopy::LineAction action = brixcopy::ActionOf(line.options.c_str());
+    const std::u16string options = Trimmed(line.options);
+    if (action == brixcopy::LineAction::kCopy) {
+      checker_->Report(line.line, line.optionsColumn, Severity::kWarning, "no-action-options",
+                       "options " + Quoted(options) +
+                           " select no action (only -r, -e and -x do, in lower case): the line copies");
+      return;
+    }
+    int named = 0;
+    std::u16string rest = options;
+    for (const char16_t* option : {u"-r", u"-e", u"-x"}) {
+      bool found = false;
+      for (std::size_t at; (at = rest.find(option)) != std::u16string::npos;) {
+        rest.replace(at, 2, u" ");
+        found = true;
+      }
+      named += found ? 1 : 0;
+    }
+    if (named > 1) {
+      const char* chosen = action == brixcopy::LineAction::kRegister ? "-r" : "-e";
+      checker_->Report(line.line, line.optionsColumn, Severity::kWarning, "option-order",
+                       "options " + Quoted(options) + " name several actions: only " + chosen +
+                           " is carried out (-r before -e before -x)");
+    }
+    if (!Trimmed(rest).empty()) {
+      checker_->Report(line.line, line.optionsColumn, Severity::kWarning, "ignored-text",
+                       "option text " + Quoted(Trimmed(rest)) + " is ignored");
+    }
+  }
+
+  void IgnoredText(const ParsedLine& line, std::size_t begin, std::size_t end, const char* where) {
+    while (begin < end && IsBlank(line.text[begin])) ++begin;
+    if (end <= begin) return;
+    const std::u16string text = Trimmed(std::u16string_view(line.text).substr(begin, end - begin));
+    checker_->Report(line.line, line.column + static_cast<int>(begin), Severity::kWarning, "ignored-text",
+                     "text " + std::string(where) + " is ignored: " + Quoted(text));
+  }
+
+  InfChecker* checker_;
+  std::vector<std::size_t> quotes_;
+  std::size_t dash_ = std::u16string::npos;
+};
+
+}  // namespace
+
+void InfChecker::Report(int line, int column, Severity severity, const char* id, const std::string& message) {
+  out_->Add(script_.name, line, column, severity, id, message);
+}
+
+bool CheckInstallScript(const InstallScript& script, Diagnostics* out,
+                        const std::function<void(const ImporterRun&)>& importerRun, std::string* error) {
+  if (!wstr::Copy(brixcopy::g_packageDir, kPathChars, script.packageDir.c_str())) {
+    *error = "the package directory " + Utf8(script.packageDir) + " is longer than 259 characters";
+    return false;
+  }
+  std::vector<Piece> pieces;
+  if (!ReadPieces(script.path, &pieces, error)) return false;
+  InfChecker checker(script, out, importerRun);
+  ScriptReader(&checker).Check(pieces);
+  return true;
+}
+
+}  // namespace brixdev

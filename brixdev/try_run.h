@@ -1,0 +1,24 @@
+// The commands "try" (install a package on a simulated device and report what
+// changed) and "device new" (a fresh simulated device).
+#pragma once
+
+#include <string>
+
+namespace brixdev {
+
+struct TryRequest {
+  std::string package;                    // the package folder, holding BrixCopy.inf
+  std::string device;                     // the device to use; empty for a fresh throw-away one
+  std::u16string at = u"\\Storage Card";  // where the installer and the package go
+  std::string installer, importer;        // the simulator's programs (host executables)
+  bool json = false;
+};
+
+// Installs the package and reports; returns the exit status: 0 the installer ran, 1 it did not
+// end normally, 2 unreadable package, missing programs or no usable device.
+int RunTry(const TryRequest& request, std::string* out, std::string* err);
+
+// Creates a fresh device in dir (absent or empty) holding importer; returns the exit status, 0 or 2.
+int RunDeviceNew(const std::string& dir, const std::string& importer, std::string* out, std::string* err);
+
+}  // namespace brixdev

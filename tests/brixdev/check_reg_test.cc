@@ -1,0 +1,160 @@
+// Checks of registry scripts: each finding shown by a script that has it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "brixdev/check.h"
+#include "tests/brixdev/workbench_support.h"
+
+namespace {
+
+using wbtest::Finding;
+
+struct Expected {
+  int line;
+  int column;
+  const char* severity;
+  const char* id;
+  const char* fragment;
+};
+
+struct RegCase {
+  const char* name;
+  std::string script;
+  std::vector<Expected> expected;
+};
+
+const std::string kKey = "[HKEY_LOCAL_MACHINE\\Software\\A]\n";
+
+const RegCase kCases[] = {
+    {"CleanScript",
+     "REGEDIT4\n\n; settings\n" + kKey +
+         "\"Path\"=\"\\Windows\\app.exe\"\n\"Dir\"=\"\\Temp\\\"\n\"n\"=dword:0000000a\n\"b\"=hex:01,02,\\\n  03\n"
+         "\"l\"=hex(7):41,00,42,00,00\n\"m\"=multi_sz:\"a\",\"b\"\n\"Semi\"=\"a;b\" ; note\n"
+         "[HKEY_CURRENT_USER\\X]   ; trailing comment\n[HKEY_CLASSES_ROOT\\.x]\n",
+     {}},
+    {"ValueBeforeTheFirstKey", "\"early\"=dword:1\n" + kKey,
+     {{1, 1, "warning", "value-before-key", "not stored"}}},
+    {"BackslashEscapes", kKey + "\"p\"=\"C:\\\\Program Files\"\n\"q\"=\"say \\\"hi\\\"\"\n",
+     {{2, 8, "warning", "backslash-escape", "'\\\\' is stored as written"},
+      {3, 10, "warning", "backslash-escape", "it stands for '\"'"}}},
+    {"DefaultValue", kKey + "@=\"x\"\n", {{2, 1, "warning", "default-value", "no default values"}}},
+    {"DeletedKeyAndValue", kKey + "\"v\"=-\n[-HKEY_LOCAL_MACHINE\\Software\\Old]\n",
+     {{2, 5, "warning", "deletion", "cannot delete and ignores the line"},
+      {3, 2, "warning", "deletion", "root '-HKEY_LOCAL_MACHINE' for unknown"}}},
+    {"UpperCaseTypeWord", kKey + "\"d\"=DWORD:1\n", {{2, 5, "error", "upper-case-type", "'DWORD' in capitals"}}},
+    {"TypeTheImporterLacks", kKey + "\"q\"=hex(b):01,00,00,00,00,00,00,00\n\"e\"=hex(0):\n",
+     {{2, 5, "error", "unsupported-type", "'hex(b)' is no type"}, {3, 5, "error", "unsupported-type", "'hex(0)'"}}},
+    {"UnknownTypeWord", kKey + "\"u\"=number:1\n\"w\"=dword 1\n",
+     {{2, 5, "error", "unknown-type", "unknown type word 'number'"},
+      {3, 5, "error", "unknown-type", "no type word with ':'"}}},
+    {"Utf16BytesInCharacterLists", kKey + "\"x\"=hex(2):25,00,50,00,25,00,00,00\n\"y\"=hex(7):61,00,00,00,00,00\n",
+     {{2, 5, "warning", "utf16-bytes", "every second number is 00"},
+      {3, 5, "warning", "utf16-bytes", "every second number is 00"}}},
+    {"TabBeforeTheTypeWord", kKey + "\"t\"= \tdword:1\n", {{2, 6, "error", "tab-before-type", "spaces only"}}},
+    {"LongDwordNumber", kKey + "\"n\"=dword:0x123456789\n", {{2, 13, "warning", "long-dword", "9 digits"}}},
+    {"EqualsNotDirectlyBehindTheName", kKey + "\"e\" = \"x\"\n\"f\"\n",
+     {{2, 4, "error", "equals-not-direct", "directly"}, {3, 4, "error", "no-entry", "without '='"}}},
+    {"KeyLineThatGivesNoKey", kKey + "[HKEY_LOCAL_MACHINE\\Software\\B;C]\n\"lost\"=dword:2\n[HKEY_LOCAL_MACHINE\\D\n",
+     {{2, 1, "error", "no-key", "a ';' inside the brackets starts a comment"},
+      {4, 1, "error", "no-key", "gives no key; the importer ignores it, and the values after it are not stored until "
+                                "the next key line"}}},
+    {"UnknownRoot", "[HKLM\\Software\\A]\n[hkey_current_user\\X]\n",
+     {{1, 2, "error", "unknown-root", "unknown root 'HKLM'"},
+      {2, 2, "error", "unknown-root", "root names are compared exactly"}}},
+    {"KeyPathWithoutBackslash", "[HKEY_LOCAL_MACHINE]\n\"v\"=dword:1\n",
+     {{1, 2, "warning", "no-subkey", "without a word"}}},
+    {"LineThatGivesNoEntry", kKey + "garbage here\n", {{2, 1, "warning", "no-entry", "neither key nor value"}}},
+    {"UnclosedValueName", kKey + "\"open=dword:1\n", {{2, 1, "error", "no-entry", "no closing double quote"}}},
+    {"BlankBehindAContinuationBackslash", kKey + "\"h\"=hex:01,\\\n02,\\ \n03\n",
+     {{3, 4, "warning", "blank-after-backslash", "does not continue"},
+      {4, 1, "warning", "no-entry", "neither key nor value"}}},
+    {"ContinuationOnTheLastLine", kKey + "\"h\"=hex:01,\\\n02,\\\n",
+     {{3, 4, "warning", "backslash-at-end", "nothing follows"}}},
+    {"CarriageReturnsAlone", "REGEDIT4\r" + kKey.substr(0, kKey.size() - 1) + "\r\"a\"=dword:1\r",
+     {{1, 9, "error", "cr-line-end", "one line"}}},
+    {"NameTooLong", kKey + "\"" + std::string(256, 'n') + "\"=dword:1\n\"" + std::string(255, 'n') + "\"=dword:1\n",
+     {{2, 1, "error", "long-name", "256 characters"}}},
+    {"DesktopExportHeader", "Windows Registry Editor Version 5.00\n\n" + kKey,
+     {{1, 1, "warning", "desktop-export", "brixdev reg convert"}}},
+};
+
+// The byte list of a value of n bytes: "01,01,...".
+std::string Bytes(std::size_t n) {
+  std::string list;
+  for (std::size_t i = 0; i < n; ++i) list += i == 0 ? "01" : ",01";
+  return list;
+}
+
+std::vector<Finding> CheckScript(const std::string& script, int* status) {
+  wbtest::TempFolder folder;
+  brixdev::CheckRequest request;
+  request.paths = {folder.Write("s.reg", script)};
+  request.importer = BRIXPARSE_PATH;
+  std::string out, err;
+  *status = brixdev::RunCheck(request, &out, &err);
+  EXPECT_EQ(err, "");
+  return wbtest::ParseFindings(out);
+}
+
+void ExpectFindings(const std::string& script, const std::vector<Expected>& expected) {
+  int status = -1;
+  const std::vector<Finding> found = CheckScript(script, &status);
+  std::string all;
+  for (const Finding& f : found)
+    all += std::to_string(f.line) + ":" + std::to_string(f.column) + " " + f.severity + " " + f.id + ": " + f.message + "\n";
+  ASSERT_EQ(found.size(), expected.size()) << all;
+  bool error = false;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    EXPECT_EQ(found[i].line, expected[i].line) << all;
+    EXPECT_EQ(found[i].column, expected[i].column) << all;
+    EXPECT_EQ(found[i].severity, expected[i].severity) << all;
+    EXPECT_EQ(found[i].id, expected[i].id) << all;
+    EXPECT_NE(found[i].message.find(expected[i].fragment), std::string::npos) << expected[i].fragment << "\n" << all;
+    error = error || found[i].severity == "error";
+  }
+  EXPECT_EQ(status, error ? 1 : 0);
+}
+
+class RegistryScriptCheck : public ::testing::TestWithParam<RegCase> {};
+
+TEST_P(RegistryScriptCheck, ReportsWhatTheScriptShows) { ExpectFindings(GetParam().script, GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(Findings, RegistryScriptCheck, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<RegCase>& info) { return std::string(info.param.name); });
+
+TEST(RegistryScriptCheckLimits, DataBeyondOneMebibyte) {
+  // One byte beyond 1 MiB is refused, 1 MiB itself is stored.
+  ExpectFindings(kKey + "\"big\"=hex:" + Bytes(1048577) + "\n\"fits\"=hex:" + Bytes(1048576) + "\n",
+                 {{2, 7, "error", "large-data", "larger than 1 MiB"}});
+}
+
+TEST(RegistryScriptCheckLimits, LineTheImporterDoesNotKeep) {
+  // A key line beyond the importer's line limit gives no key, so the value
+  // after it is not stored; the line after that key line is read normally.
+  const std::string huge(4u << 20, 'k');
+  ExpectFindings(kKey + "[HKEY_LOCAL_MACHINE\\" + huge + "]\n\"v\"=dword:1\n" + kKey + "\"w\"=\"" + huge + "\n",
+                 {{2, 1, "error", "line-too-long", "values after it are not stored until the next key line"},
+                  {5, 1, "error", "line-too-long", "it gives no entry"}});
+}
+
+TEST(RegistryScriptCheckOutput, JsonCarriesTheSameFindings) {
+  wbtest::TempFolder folder;
+  brixdev::CheckRequest request;
+  request.paths = {folder.Write("s.reg", kKey + "\"d\"=DWORD:1\n@=\"x\"\n")};
+  request.importer = BRIXPARSE_PATH;
+  request.json = true;
+  std::string out, err;
+  EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 1);
+  const std::string file = "\"file\": \"" + request.paths[0] + "\"";
+  EXPECT_EQ(out, "[\n  {" + file +
+                     ", \"line\": 2, \"column\": 5, \"severity\": \"error\", \"id\": \"upper-case-type\", \"message\": "
+                     "\"type word 'DWORD' in capitals: the importer knows lower case only, so it stores nothing\"},\n"
+                     "  {" + file +
+                     ", \"line\": 3, \"column\": 1, \"severity\": \"warning\", \"id\": \"default-value\", \"message\": "
+                     "\"@= sets the default value in the desktop editors; the importer has no default values and "
+                     "ignores the line\"}\n]\n");
+}
+
+}  // namespace
