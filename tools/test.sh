@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native build (unit tests on the
 # fake, end-to-end tests on the device simulator), the same under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows builds with
-# their end-to-end tests under Wine where the cross compiler is present (as
-# root it is installed).
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows builds with
+# their end-to-end tests under Wine where the cross compiler is present, and
+# the unit tests built for 32-bit ARM under qemu-arm where its cross compiler
+# and emulator are present (as root the missing ones are installed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -12,6 +13,8 @@ ensure_packages $BRIX_BUILD_PACKAGES
 if [ "$(id -u)" -eq 0 ]; then
   # shellcheck disable=SC2086
   ensure_packages $BRIX_WIN32_PACKAGES
+  # shellcheck disable=SC2086
+  ensure_packages $BRIX_ARM_PACKAGES
 fi
 
 require_wine=OFF
@@ -23,6 +26,18 @@ if command -v x86_64-w64-mingw32-g++ >/dev/null; then
   [ "$(id -u)" -eq 0 ] && require_wine=ON
 else
   echo "=== Windows build skipped: the cross compiler is missing (apt-get install -y $BRIX_WIN32_PACKAGES)"
+fi
+
+if command -v arm-linux-gnueabi-g++ >/dev/null && command -v qemu-arm >/dev/null \
+    && [ -f /usr/src/googletest/CMakeLists.txt ]; then
+  echo "=== ARM build (ARMv4T, 32-bit, soft float): unit tests under qemu-arm"
+  arm_start=$SECONDS
+  cmake --preset arm >/dev/null
+  cmake --build --preset arm
+  ctest --preset arm
+  echo "=== ARM build and tests took $((SECONDS - arm_start)) s"
+else
+  echo "=== ARM build skipped: cross compiler, emulator or GoogleTest sources missing (apt-get install -y $BRIX_ARM_PACKAGES)"
 fi
 
 echo "=== Sanitizer build: AddressSanitizer + UndefinedBehaviorSanitizer"

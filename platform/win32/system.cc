@@ -81,6 +81,8 @@ Object* ProcessStart(const char16_t* application, const char16_t* commandLine) {
     line += L" ";
     line += Wide(commandLine);
   }
+  // The desktop requires startup information; the device takes none (it must
+  // be null there), nor security attributes, environment or directory.
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -149,6 +151,8 @@ std::int32_t Result(LONG result) {
 
 std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t access, RegKey* key,
                           std::uint32_t* disposition) {
+  // The device ignores the access mask (it has no registry security); the
+  // desktop grants what it asks for.
   HKEY created = nullptr;
   DWORD how = 0;
   const LONG result = RegCreateKeyExW(ToHkey(root), Wide(subKey), 0, nullptr, 0, access, nullptr,

@@ -25,6 +25,9 @@ struct DialogBinding {
 // WM_SETFONT arrive before WM_INITDIALOG has handed the binding over.
 thread_local DialogBinding* pendingBinding = nullptr;
 
+// The binding lives in the dialog's user slot. The desktop's 64-bit windows
+// need the pointer-sized accessors (GetWindowLongPtrW, DWLP_USER); the device
+// has the 32-bit GetWindowLongW and SetWindowLongW with DWL_USER.
 INT_PTR CALLBACK DialogTrampoline(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* adopted = reinterpret_cast<DialogBinding*>(GetWindowLongPtrW(dialog, DWLP_USER));
   DialogBinding* binding = adopted;

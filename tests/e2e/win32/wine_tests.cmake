@@ -24,6 +24,13 @@ if(EXISTS ${BRIX_WIN32_BUILD_DIR}/installer/BrixCopy.exe)
   add_test(NAME e2e.win32.resources
     COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/resources_test.py ${BRIX_WIN32_BUILD_DIR})
   set_tests_properties(e2e.win32.resources PROPERTIES LABELS "win32")
+  # Only functions the device provides (docs/windows.md); needs the MinGW-w64 tools only.
+  if(EXISTS ${BRIX_WIN32_BUILD_DIR}/device_api.json)
+    add_test(NAME e2e.win32.device_api
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/tools/device_api_test.py
+              ${BRIX_WIN32_BUILD_DIR}/device_api.json)
+    set_tests_properties(e2e.win32.device_api PROPERTIES LABELS "win32" TIMEOUT 120)
+  endif()
 
   if(BRIX_WINE AND BRIX_XVFB AND BRIX_XVFB_RUN)
     set(_w ${BRIX_WIN32_BUILD_DIR})
