@@ -30,12 +30,20 @@ void DriveDialog() {
   plat::WindowSetText(dashes, u"--");
   plat::WindowRepaint(dashes);
   plat::DebugOutput(u" caf\u00e9\r\n");
+  // A script line may carry control characters into a message.
+  plat::DebugOutput(u"'\x1b]0;t\x07\x1b[2J\u009b1m\x7f\t'\r\n");
   plat::WindowDestroy(dialog);
   plat::DebugOutput(u"----- end ----- \r\n\n");
 }
 
 constexpr const char* kDebugText =
     "\r\n----- start -----\r\nCopying files from \\Windows\\BrixCopy\r\nno line end caf\xc3\xa9\r\n"
+    "'\x1b]0;t\x07\x1b[2J\xc2\x9b" "1m\x7f\t'\r\n"
+    "----- end ----- \r\n\n";
+// The same on a terminal: the controls the terminal would obey are shown instead.
+constexpr const char* kTerminalText =
+    "\r\n----- start -----\r\nCopying files from \\Windows\\BrixCopy\r\nno line end caf\xc3\xa9\r\n"
+    "'^[]0;t^G^[[2JM-^[1m^?\t'\r\n"
     "----- end ----- \r\n\n";
 
 // Runs DriveDialog in a child whose stderr is fd; returns everything read from readFd.
@@ -123,7 +131,7 @@ TEST(PosixConsole, DebugTextIsExactWhereStderrIsNoTerminal) {
 
 TEST(PosixConsole, TerminalKeepsTheBoxBelowTheScrollingText) {
   const Split split = SplitTerminalOutput(RunOnTerminal(24));
-  EXPECT_EQ(split.text, kDebugText);
+  EXPECT_EQ(split.text, kTerminalText);
   const std::vector<std::string> expected = {
       "\x1b[1;20r",  // debug text scrolls in rows 1 to 20
       BoxDrawing(""),
@@ -135,7 +143,22 @@ TEST(PosixConsole, TerminalKeepsTheBoxBelowTheScrollingText) {
 }
 
 TEST(PosixConsole, TerminalTooSmallForTheBoxGetsOnlyText) {
-  EXPECT_EQ(RunOnTerminal(5), kDebugText);
+  EXPECT_EQ(RunOnTerminal(5), kTerminalText);
+}
+
+TEST(PosixConsole, ControlCharactersShownAsCatShowsThem) {
+  struct Case {
+    const char* text;
+    bool keepLineBreaks;
+    const char* shown;
+  } cases[] = {
+      {"a\x01\x1f\x7f" "b", true, "a^A^_^?b"},
+      {"\t\r\n", true, "\t\r\n"},
+      {"\t\r\n", false, "^I^M^J"},
+      {"\xc2\x80\xc2\x9f\xc2\xa0\xc3\xa9", true, "M-^@M-^_\xc2\xa0\xc3\xa9"},
+      {"\xc2", true, "\xc2"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(plat::posix::VisibleControls(c.text, c.keepLineBreaks), c.shown) << c.text;
 }
 
 TEST(PosixConsole, BoxCentresItsRows) {
