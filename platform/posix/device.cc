@@ -92,31 +92,30 @@ std::string Joined(const std::vector<std::string>& elements) {
   return joined;
 }
 
-// The path below the root, using the existing spelling of every element that
-// exists; elements below the first missing one are kept as written.
-std::string Resolve(const Device& device, const std::vector<std::string>& elements) {
-  std::string relative = Joined(elements);
-  // Most paths are written as they are stored: one look-up settles them. A link
-  // on the way is left for the operation itself to refuse.
-  Fd probe(OpenBeneath(device.root.get(), relative, O_PATH));
-  if (elements.empty() || probe || errno == ELOOP) return relative;
-  relative.clear();
+// Walks elements below the root matching each existing one ignoring case, the
+// exact spelling first; elements below the first missing one are kept as
+// written. Yields their path in host spelling and, when every element is an
+// existing folder, that folder open in *folder; otherwise errno says why not.
+std::string WalkIgnoringCase(const Device& device, const std::vector<std::string>& elements, Fd* folder) {
+  std::string relative;
   std::string hostFolder = device.folder + "/fs";
   Fd held;
   int at = device.root.get();
-  bool exists = true;
-  for (std::size_t i = 0; i < elements.size(); ++i) {
-    std::string name = elements[i];
-    if (exists) {
+  int failure = 0;
+  for (const std::string& element : elements) {
+    std::string name = element;
+    if (failure == 0) {
       std::string found = FindEntry(at, hostFolder, name);
-      exists = !found.empty();
-      if (exists) name = std::move(found);
-      if (exists && i + 1 < elements.size()) {
-        Fd next(openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        exists = static_cast<bool>(next);
-        if (exists) {
+      if (found.empty()) {
+        failure = ENOENT;
+      } else {
+        name = std::move(found);
+        Fd next(OpenBeneath(at, name, O_PATH | O_DIRECTORY));
+        if (next) {
           held = std::move(next);
           at = held.get();
+        } else {
+          failure = errno;
         }
       }
     }
@@ -125,12 +124,32 @@ std::string Resolve(const Device& device, const std::vector<std::string>& elemen
     hostFolder += '/';
     hostFolder += name;
   }
+  if (failure == 0) *folder = std::move(held);
+  errno = failure;
   return relative;
 }
 
-std::string ParentOf(const std::string& relative) {
-  const std::size_t slash = relative.rfind('/');
-  return slash == std::string::npos ? std::string() : relative.substr(0, slash);
+// Maps elements below the root: opens the folder holding the last one and
+// settles the last one's spelling there.
+void Resolve(const Device& device, const std::vector<std::string>& elements, HostPath* out) {
+  out->relative.clear();
+  out->name.clear();
+  out->parent.Reset();
+  out->parentErrno = 0;
+  if (elements.empty()) return;
+  const std::vector<std::string> above(elements.begin(), elements.end() - 1);
+  // Most paths are written as they are stored: one look-up settles the folder.
+  std::string folder = Joined(above);
+  Fd parent(OpenBeneath(device.root.get(), folder, O_PATH | O_DIRECTORY));
+  if (!parent && (errno == ENOENT || errno == ENOTDIR)) folder = WalkIgnoringCase(device, above, &parent);
+  out->parentErrno = parent ? 0 : errno;
+  out->name = elements.back();
+  if (parent) {
+    std::string found = FindEntry(parent.get(), device.folder + "/fs" + (folder.empty() ? "" : "/" + folder), out->name);
+    if (!found.empty()) out->name = std::move(found);
+  }
+  out->relative = folder.empty() ? out->name : folder + "/" + out->name;
+  out->parent = std::move(parent);
 }
 
 struct Opened {
@@ -233,7 +252,7 @@ std::uint32_t MapPath(const char16_t* devicePath, HostPath* hostPath) {
   if (const std::uint32_t error = SplitElements(devicePath, &elements); error != 0) return error;
   const std::u16string_view text(devicePath);
   hostPath->trailingSeparator = !elements.empty() && IsSeparator(text.back());
-  hostPath->relative = Resolve(*device, elements);
+  Resolve(*device, elements, hostPath);
   hostPath->device = std::move(device);
   return 0;
 }
@@ -248,23 +267,18 @@ std::uint32_t MapPattern(const char16_t* devicePattern, HostPath* folder, std::s
   if (const std::uint32_t error = SplitElements(text.substr(0, cut), &elements); error != 0) return error;
   if (const std::uint32_t error = ConvertElement(text.substr(cut), true, lastElement); error != 0) return error;
   folder->trailingSeparator = false;
-  folder->relative = Resolve(*device, elements);
+  Resolve(*device, elements, folder);
   folder->device = std::move(device);
   return 0;
 }
 
 int OpenMapped(const HostPath& path, int flags, mode_t mode) {
-  return OpenBeneath(path.device->root.get(), path.relative, flags, mode);
-}
-
-int OpenParentOf(const HostPath& path, std::string* name) {
-  if (path.relative.empty()) {
-    errno = EEXIST;
+  if (path.name.empty()) return OpenBeneath(path.device->root.get(), "", flags, mode);
+  if (!path.parent) {
+    errno = path.parentErrno;
     return -1;
   }
-  const std::size_t slash = path.relative.rfind('/');
-  *name = slash == std::string::npos ? path.relative : path.relative.substr(slash + 1);
-  return OpenBeneath(path.device->root.get(), ParentOf(path.relative), O_PATH | O_DIRECTORY);
+  return OpenBeneath(path.parent.get(), path.name, flags, mode);
 }
 
 std::uint32_t PathError(const HostPath& path, int err) {
@@ -273,9 +287,7 @@ std::uint32_t PathError(const HostPath& path, int err) {
     return kErrorCantResolveFilename;
   }
   if (err != ENOENT) return ErrorFromErrno(err);
-  std::string name;
-  Fd parent(OpenParentOf(path, &name));
-  return parent ? kErrorFileNotFound : kErrorPathNotFound;
+  return path.parent || path.name.empty() ? kErrorFileNotFound : kErrorPathNotFound;
 }
 
 std::uint32_t TrailingSeparatorError(const HostPath& path) {
@@ -287,11 +299,9 @@ std::uint32_t TrailingSeparatorError(const HostPath& path) {
 }
 
 void NoteCreated(const HostPath& path) {
-  std::string name;
-  Fd parent(OpenParentOf(path, &name));
-  if (!parent) return;
+  if (!path.parent) return;
   const std::string full = path.Full();
-  NoteEntryCreated(parent.get(), full.substr(0, full.rfind('/')), name);
+  NoteEntryCreated(path.parent.get(), full.substr(0, full.rfind('/')), path.name);
 }
 
 bool DevicePathOf(const std::string& hostPath, std::u16string* devicePath) {

@@ -36,10 +36,14 @@ std::string DeviceRoot();
 // -1 with a device error in *error on failure (a link is refused).
 int OpenRunFolder(const Device& device, std::uint32_t* error);
 
-// A device path mapped below the device root.
+// A device path mapped below the device root: the folder holding it, open
+// beneath the root, and its last element.
 struct HostPath {
   std::shared_ptr<const Device> device;
   std::string relative;            // below the root, '/'-separated, in its host spelling; empty for the root
+  std::string name;                // the last element in its host spelling; empty for the root
+  Fd parent;                       // the folder holding it (O_PATH); none for the root or when unreachable
+  int parentErrno = 0;             // why the folder is unreachable (ENOENT, ENOTDIR, ELOOP, ...)
   bool trailingSeparator = false;  // the device path ended in a separator after a name
   // The full host path, for messages and folder listings.
   std::string Full() const;
@@ -54,9 +58,6 @@ std::uint32_t MapPattern(const char16_t* devicePattern, HostPath* folder, std::s
 
 // Opens a mapped path beneath the root without following links; -1 with errno (ELOOP for a link).
 int OpenMapped(const HostPath& path, int flags, mode_t mode = 0);
-// Opens the folder holding a mapped path (O_PATH) and names its last element; -1 with errno
-// (EEXIST for the root, which has no folder above it).
-int OpenParentOf(const HostPath& path, std::string* name);
 // The device error for errno from a failed operation on path: 1921 for a link (recorded
 // as a diagnostic), 2 or 3 for a missing name, else the closest device error.
 std::uint32_t PathError(const HostPath& path, int err);

@@ -178,19 +178,18 @@ bool CopyContent(int from, int to) {
 // temporary name and renamed over the old one, so that the name always holds one
 // of the two. Closes oldFd; yields the new descriptor, or -1 with the last error set.
 int ReplaceLinked(const posix::HostPath& host, int oldFd, bool keepContent, backend::Share share) {
-  std::string name;
-  posix::Fd folder(posix::OpenParentOf(host, &name));
   posix::Fd old(oldFd);
-  if (!folder) return FailFd(posix::PathError(host, errno));
+  const int folder = host.parent.get();  // present: the file was just opened in it
   static std::atomic<unsigned> counter{0};
-  const std::string temporary = "." + name + ".brix-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-  posix::Fd fresh(openat(folder.get(), temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777));
+  const std::string temporary =
+      "." + host.name + ".brix-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  posix::Fd fresh(openat(folder, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777));
   if (!fresh) return FailFd(posix::ErrorFromErrno(errno));
   const bool ok = Lock(fresh.get(), share) && (!keepContent || CopyContent(old.get(), fresh.get())) &&
-                  renameat(folder.get(), temporary.c_str(), folder.get(), name.c_str()) == 0;
+                  renameat(folder, temporary.c_str(), folder, host.name.c_str()) == 0;
   if (!ok) {
     const std::uint32_t error = posix::ErrorFromErrno(errno);
-    unlinkat(folder.get(), temporary.c_str(), 0);
+    unlinkat(folder, temporary.c_str(), 0);
     return FailFd(error);
   }
   return fresh.Release();

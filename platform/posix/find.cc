@@ -153,14 +153,18 @@ bool MakeDirectory(const char16_t* path) {
     SetLastErrorCode(error);
     return false;
   }
-  std::string name;
-  posix::Fd parent(posix::OpenParentOf(host, &name));
   // mkdirat() never follows a link in the last element: an existing link is an existing name.
-  if (parent && mkdirat(parent.get(), name.c_str(), 0777) == 0) {
-    posix::NoteCreated(host);
-    return true;
+  int err = EEXIST;  // the root
+  if (!host.name.empty()) {
+    if (!host.parent) {
+      err = host.parentErrno;
+    } else if (mkdirat(host.parent.get(), host.name.c_str(), 0777) == 0) {
+      posix::NoteCreated(host);
+      return true;
+    } else {
+      err = errno;
+    }
   }
-  const int err = errno;
   if (err == EEXIST)
     SetLastErrorCode(kErrorAlreadyExists);
   else if (err == ENOENT || err == ENOTDIR)
