@@ -8,11 +8,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/console.h"
+#include "platform/posix/diagnostics.h"
+#include "tests/platform/posix/test_device.h"
 #include "resources/resource.h"
 
 namespace {
@@ -46,8 +49,8 @@ constexpr const char* kTerminalText =
     "'^[]0;t^G^[[2JM-^[1m^?\t'\r\n"
     "----- end ----- \r\n\n";
 
-// Runs DriveDialog in a child whose stderr is fd; returns everything read from readFd.
-std::string RunChild(int fd, int readFd) {
+// Runs body in a child whose stderr is fd; returns everything read from readFd.
+std::string RunChild(int fd, int readFd, void (*body)() = DriveDialog) {
   const pid_t child = fork();
   if (child == 0) {
     if (isatty(fd)) {
@@ -57,7 +60,7 @@ std::string RunChild(int fd, int readFd) {
       tcsetattr(fd, TCSANOW, &mode);
     }
     dup2(fd, 2);
-    DriveDialog();
+    body();
     _exit(0);
   }
   close(fd);
@@ -74,8 +77,8 @@ std::string RunChild(int fd, int readFd) {
   return text;
 }
 
-// Runs DriveDialog with stderr on a terminal of the given height.
-std::string RunOnTerminal(unsigned short rows) {
+// Runs body with stderr on a terminal of the given height.
+std::string RunOnTerminal(unsigned short rows, void (*body)() = DriveDialog) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
   const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
@@ -83,7 +86,7 @@ std::string RunOnTerminal(unsigned short rows) {
   size.ws_row = rows;
   size.ws_col = 80;
   if (slave < 0 || ioctl(slave, TIOCSWINSZ, &size) != 0) return "no terminal";
-  const std::string text = RunChild(slave, master);
+  const std::string text = RunChild(slave, master, body);
   close(master);
   return text;
 }
@@ -144,6 +147,32 @@ TEST(PosixConsole, TerminalKeepsTheBoxBelowTheScrollingText) {
 
 TEST(PosixConsole, TerminalTooSmallForTheBoxGetsOnlyText) {
   EXPECT_EQ(RunOnTerminal(5), kTerminalText);
+}
+
+void TwoDiagnostics() {
+  plat::posix::Diagnose("registry: first\x1b[2J");
+  plat::posix::Diagnose("registry: second\nline");
+}
+
+// Diagnostics go to the device's log, one line each; a terminal gets one pointer to it,
+// a pipe nothing; without a usable log (here one with a second name) the terminal gets them.
+TEST(PosixDiagnostics, LoggedOutsideTheDebugOutput) {
+  brixtest::TestDevice device;
+  const std::string log = device.folder() + "/simulator.log";
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  EXPECT_EQ(RunChild(fds[1], fds[0], TwoDiagnostics), "");
+  close(fds[0]);
+  EXPECT_EQ(RunOnTerminal(24, TwoDiagnostics), "device simulator: see " + brixtest::Canonical(log) + "\n");
+  const std::string lines = brixtest::ReadHost(log);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4) << lines;
+  EXPECT_NE(lines.find("]: registry: first^[[2J\n"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("]: registry: second^Jline\n"), std::string::npos) << lines;
+
+  ASSERT_EQ(link(log.c_str(), (device.folder() + "/second-name").c_str()), 0);
+  EXPECT_EQ(RunOnTerminal(24, TwoDiagnostics),
+            "device simulator: registry: first^[[2J\ndevice simulator: registry: second^Jline\n");
+  EXPECT_EQ(brixtest::ReadHost(log), lines);
 }
 
 TEST(PosixConsole, ControlCharactersShownAsCatShowsThem) {
