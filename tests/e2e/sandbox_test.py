@@ -155,6 +155,8 @@ def check(artifacts, brixdev):
         assert "[HKEY_LOCAL_MACHINE\\Software\\Real]" in registry, registry
         assert SECRET.decode() not in registry and "Secret" not in registry, registry
         assert files_holding(runner.device, SECRET) == [], files_holding(runner.device, SECRET)
+        leftovers = [n for _, _, names in os.walk(runner.root) for n in names if ".brix-" in n]
+        assert leftovers == [], leftovers  # no temporary name of a replaced file
         with open(os.path.join(runner.device, "simulator.log"), encoding="utf-8") as f:
             log = f.read()
         assert "/Storage/BrixCopy/linkfile.txt: a symbolic link" in log, log

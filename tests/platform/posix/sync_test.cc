@@ -1,8 +1,6 @@
 // Threads, named mutexes, handle operations and per-thread last errors of the simulator.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,35 +152,6 @@ TEST(PosixMutex, StartedProgramsDoNotInheritIt) {
   EXPECT_TRUE(plat::ObjectClose(again));
   EXPECT_EQ(plat::WaitObject(process, plat::kInfinite), plat::kWaitObject0);
   EXPECT_TRUE(plat::ObjectClose(process));
-}
-
-// A lock folder and lock file left by another user (a run as root before): reading
-// the lock file is all a user needs to take the mutex; a name whose lock file
-// cannot be made fails instead of passing unguarded.
-int TakeMutexesUnprivileged() {
-  plat::Object* first = plat::MutexCreateNamed(u"BrixCopy", true);
-  if (first == nullptr || plat::LastError() != 0) return 1;
-  plat::Object* second = plat::MutexCreateNamed(u"BrixCopy", true);
-  if (second == nullptr || plat::LastError() != plat::kErrorAlreadyExists) return 2;
-  if (plat::MutexCreateNamed(u"Other", true) != nullptr || plat::LastError() != plat::kErrorAccessDenied) return 3;
-  return 0;
-}
-
-TEST(PosixMutex, LockFolderOfAnotherUserStillGuards) {
-  TestDevice device;
-  const std::string run = device.folder() + "/run";
-  const std::string lock = run + "/mutex-BrixCopy.lock";
-  ASSERT_EQ(chmod(device.folder().c_str(), 0755), 0);
-  ASSERT_EQ(chmod(device.Host("").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(run.c_str(), 0755), 0);
-  close(open(lock.c_str(), O_RDONLY | O_CREAT, 0644));
-  if (geteuid() != 0) {
-    // Without another user to be, the same rights taken from this one.
-    ASSERT_EQ(chmod(lock.c_str(), 0444), 0);
-    ASSERT_EQ(chmod(run.c_str(), 0555), 0);
-  }
-  EXPECT_EQ(brixtest::RunUnprivileged(TakeMutexesUnprivileged), 0);
-  chmod(run.c_str(), 0755);
 }
 
 }  // namespace

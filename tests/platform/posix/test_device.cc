@@ -1,8 +1,6 @@
 #include "tests/platform/posix/test_device.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/wait.h>
 #include <ftw.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -60,19 +58,6 @@ std::string ReadHost(const std::string& path) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
-}
-
-int RunUnprivileged(int (*fn)()) {
-  const pid_t child = fork();
-  if (child == 0) {
-    constexpr uid_t kNobody = 65534;
-    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(255);
-    _exit(fn());
-  }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 255)
-    return -1;
-  return WEXITSTATUS(status);
 }
 
 bool TestDevice::Exists(const std::string& relative) const {

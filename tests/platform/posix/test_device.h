@@ -36,10 +36,6 @@ void CopyInto(const TestDevice& device, const std::string& hostFile, const std::
 std::string Canonical(const std::string& path);
 // The bytes of any host file; empty when missing.
 std::string ReadHost(const std::string& path);
-// Runs fn in a child process as an unprivileged user (nobody, 65534) when this
-// process is root, else as this user; returns fn's result, or -1 when the
-// child could not run it.
-int RunUnprivileged(int (*fn)());
 // Polls until pred() holds or about five seconds have passed; returns pred().
 template <typename Pred>
 bool Eventually(Pred pred);
