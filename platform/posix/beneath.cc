@@ -10,7 +10,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 
 #ifdef SYS_openat2
@@ -26,7 +25,24 @@ void Fd::Reset(int fd) {
 
 namespace {
 
-std::atomic<bool> g_noOpenat2{false};
+// Whether the kernel has openat2(), asked once: an old kernel answers ENOSYS, a
+// sandbox that filters unknown calls may answer EPERM, which a real open of a
+// device file can answer too, so the answer is taken from a harmless call.
+bool HaveOpenat2() {
+#ifdef SYS_openat2
+  static const bool have = [] {
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    const long fd = syscall(SYS_openat2, AT_FDCWD, "/", &how, sizeof how);
+    if (fd < 0) return false;
+    close(static_cast<int>(fd));
+    return true;
+  }();
+  return have;
+#else
+  return false;
+#endif
+}
 
 const char* Here(const std::string& relative) { return relative.empty() ? "." : relative.c_str(); }
 
@@ -72,24 +88,21 @@ int OpenBeneathByWalk(int dirfd, const std::string& relative, int flags, mode_t 
 
 int OpenBeneath(int dirfd, const std::string& relative, int flags, mode_t mode) {
 #ifdef SYS_openat2
-  if (!g_noOpenat2.load(std::memory_order_relaxed)) {
+  if (HaveOpenat2()) {
     open_how how{};
     how.flags = static_cast<unsigned long long>(flags | O_CLOEXEC);
     // The kernel refuses a mode without a creation; O_TMPFILE holds O_DIRECTORY's bit.
     how.mode = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? mode : 0;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
-    for (int attempt = 0; attempt < 8; ++attempt) {
+    for (int attempt = 0;; ++attempt) {
       const long fd = syscall(SYS_openat2, dirfd, Here(relative), &how, sizeof how);
       if (fd >= 0) return static_cast<int>(fd);
-      // EAGAIN: a rename elsewhere raced the lookup; the kernel asks to try again.
-      if (errno == EAGAIN || errno == EINTR) continue;
-      // EXDEV: the path would leave the folder, which no element of ours can do but a link.
+      // EAGAIN: a rename elsewhere raced the lookup, and the kernel asks to try again.
+      if ((errno == EAGAIN || errno == EINTR) && attempt < 8) continue;
+      // EXDEV: the path would leave the folder, which only a link can make it do.
       if (errno == EXDEV) errno = ELOOP;
-      if (errno != ENOSYS && errno != E2BIG) return -1;
-      g_noOpenat2.store(true, std::memory_order_relaxed);
-      break;
+      return -1;
     }
-    if (!g_noOpenat2.load(std::memory_order_relaxed)) return -1;
   }
 #endif
   return OpenBeneathByWalk(dirfd, relative, flags, mode);
