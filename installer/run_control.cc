@@ -26,17 +26,37 @@ std::int32_t NextCount(std::int32_t count) {
   return count == std::numeric_limits<std::int32_t>::max() ? count : count + 1;
 }
 
+void ReportCounterWrite(std::uint32_t error) {
+  plat::DebugPrint(u"BrixCopy: cannot write execution counter file: %s\r\nGetLastError returned: %d\r\n",
+                   kCounterPath, error);
+}
+
+// Writes the counter into the open file and closes it; false, with the last
+// error read right after the failing call, when it may not have been stored.
+// A device may store the bytes only when the file is closed, so the close
+// counts as much as the write.
+bool StoreCounter(StreamHandle* file, std::int32_t counter, std::uint32_t* error) {
+  bool stored = plat::StreamWriteInt32(counter, file->Get()) == 1;
+  if (!stored) *error = plat::LastError();
+  if (plat::StreamClose(file->Release()) != 0 && stored) {
+    stored = false;
+    *error = plat::LastError();
+  }
+  return stored;
+}
+
 // Settles first run against later runs through the counter file and writes the
 // matching message; a later run has its count written back.
 RunKind CountExecution() {
   std::int32_t counter = 0;
+  std::uint32_t error = 0;
   StreamHandle existing(plat::StreamOpen(kCounterPath, u"r+b"));
   if (existing) {
     // A file shorter than one whole item counts as holding 0.
     if (plat::StreamReadInt32(&counter, existing.Get()) != 1) counter = 0;
     plat::StreamRewind(existing.Get());
     counter = NextCount(counter);
-    plat::StreamWriteInt32(counter, existing.Get());
+    if (!StoreCounter(&existing, counter, &error)) ReportCounterWrite(error);
     plat::DebugPrint(u"This is execution %i\r\n", counter);
     plat::DebugPrint(kFinishedBanner);
     return RunKind::Later;
@@ -52,8 +72,17 @@ RunKind CountExecution() {
     plat::DebugPrint(kFinishedBanner);
     return RunKind::NoCounter;
   }
-  plat::StreamWriteInt32(counter, created.Get());
-  created.Reset();
+  if (!StoreCounter(&created, counter, &error)) {
+    ReportCounterWrite(error);
+    // What makes later runs only count is that the file exists, whatever it
+    // holds (a short file counts as 0). Installing is safe only once that is
+    // certain; otherwise the next start could install a second time.
+    StreamHandle check(plat::StreamOpen(kCounterPath, u"r+b"));
+    if (!check) {
+      plat::DebugPrint(kFinishedBanner);
+      return RunKind::NoCounter;
+    }
+  }
   plat::DebugPrint(u"This is the first execution\r\n");
   return RunKind::First;
 }
@@ -101,6 +130,13 @@ int plat::AppMain(plat::Module* instance, const char16_t* /*commandLine*/) {
   // Cleared first so that only this creation can report an existing name.
   plat::SetLastErrorCode(0);
   g_instanceMutex = plat::MutexCreateNamed(u"BrixCopy", true);
+  if (g_instanceMutex == nullptr) {
+    // Without the mutex nothing keeps a second installer out: install nothing.
+    plat::DebugPrint(u"BrixCopy: cannot create mutex: %s\r\nGetLastError returned: %d\r\n", u"BrixCopy",
+                     plat::LastError());
+    plat::DebugPrint(kFinishedBanner);
+    return 0;
+  }
   if (plat::LastError() == plat::kErrorAlreadyExists) {
     plat::DebugPrint(u"Another instance is running!\r\n");
     plat::DebugPrint(kFinishedBanner);

@@ -1,9 +1,11 @@
 #include "installer/wildcard_copy.h"
 
 #include <cstddef>
+#include <cstdint>
 
 #include "installer/file_ops.h"
 #include "installer/handles.h"
+#include "installer/messages.h"
 #include "installer/script_runner.h"
 #include "platform/platform.h"
 #include "platform/wstr.h"
@@ -40,6 +42,11 @@ bool InFolder(char16_t* out, const char16_t* folder, const char16_t* name) {
          wstr::Cat(out, kPathChars, name);
 }
 
+// The errors of a search that looked and found nothing to copy.
+bool NothingToMatch(std::uint32_t error) {
+  return error == plat::kErrorFileNotFound || error == plat::kErrorPathNotFound || error == kErrorNoMoreFiles;
+}
+
 }  // namespace
 
 bool PlanWildcardCopy(const char16_t* source, const char16_t* destination, bool resolved,
@@ -65,7 +72,14 @@ bool MatchPaths(const WildcardPlan& plan, const char16_t* name, char16_t* from, 
 void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource) {
   plat::FindData match{};
   FindHandle search(plat::FindFirst(plan.pattern, &match));
-  if (!search) return;
+  if (!search) {
+    // Nothing to match (no such file, or no such folder) is silent; a search
+    // that could not look (a folder that cannot be read) is a failure.
+    const std::uint32_t error = plat::LastError();
+    if (!NothingToMatch(error))
+      plat::DebugPrint(u"BrixCopy: Failed to copy file: %s\r\nGetLastError returned: %d\r\n", lineSource, error);
+    return;
+  }
   do {
     match.name[plat::kMaxPath - 1] = 0;
     // Subfolders are handed over like files; their copy fails and is reported.

@@ -1,4 +1,6 @@
 // Debug output of the device simulator: stderr, UTF-8, byte for byte the message.
+// A terminal would obey control characters that a script line carried into a
+// message, so there they are shown as visible escapes instead.
 #include "platform/platform.h"
 #include "platform/posix/console.h"
 #include "platform/posix/text.h"
@@ -7,8 +9,9 @@ namespace plat {
 
 void DebugOutput(const char16_t* text) {
   if (text == nullptr) return;
+  const std::string bytes = posix::ToUtf8Lenient(text);
   // One write per message, so that the messages of concurrent processes never interleave.
-  posix::ConsoleWrite(posix::ToUtf8Lenient(text));
+  posix::ConsoleWrite(posix::ConsoleIsTerminal() ? posix::VisibleControls(bytes) : bytes);
 }
 
 }  // namespace plat

@@ -1,31 +1,34 @@
+// Device paths are resolved as names below the device root and opened through
+// its descriptor, beneath it and without following any symbolic link: the
+// device folder may come from anywhere (an unpacked archive, a package made
+// elsewhere), and a link in it must never lead a program out of it.
 #include "platform/posix/device.h"
 
-#include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <memory>
 #include <mutex>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/diagnostics.h"
 #include "platform/posix/error.h"
+#include "platform/posix/listing.h"
 #include "platform/posix/text.h"
 
 namespace plat::posix {
 namespace {
 
 constexpr std::size_t kHostNameMax = 255;
-
-bool IsFolder(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+constexpr const char* kRunFolder = "run";
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Characters the device refuses in a name; * and ? are wildcards where allowed.
 bool IsForbidden(char16_t c, bool wildcardsAllowed) {
@@ -80,175 +83,225 @@ std::uint32_t SplitElements(std::u16string_view text, std::vector<std::string>* 
   return 0;
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Folded(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) c = FoldAscii(c);
-  return folded;
-}
-
-// What a folder held when it was last read: for each case-folded name the
-// spelling to use (the first in byte order). Reading a folder for every lookup
-// of a missing name made filling a folder of n files cost n squared entry reads,
-// so listings are kept, checked against the folder's change time, and updated
-// for the names this process creates itself.
-struct FolderListing {
-  struct timespec changed {};
-  ino_t inode = 0;
-  std::unordered_map<std::string, std::string> names;
-};
-
-std::mutex g_listingMutex;
-std::unordered_map<std::string, FolderListing> g_listings;
-
-bool SameChangeTime(const struct timespec& a, const struct timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// The current listing of folder (read again when the folder changed); nullptr when unreadable.
-const FolderListing* Listing(const std::string& folder) {
-  struct stat st {};
-  if (stat(folder.c_str(), &st) != 0) return nullptr;
-  auto found = g_listings.find(folder);
-  if (found != g_listings.end() && found->second.inode == st.st_ino &&
-      SameChangeTime(found->second.changed, st.st_mtim))
-    return &found->second;
-  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
-  if (!dir) return nullptr;
-  FolderListing listing;
-  listing.changed = st.st_mtim;
-  listing.inode = st.st_ino;
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string_view name(entry->d_name);
-    if (name == "." || name == "..") continue;
-    std::string& best = listing.names[Folded(name)];
-    if (best.empty() || name < best) best = name;
-  }
-  if (g_listings.size() > 256) g_listings.clear();
-  return &(g_listings[folder] = std::move(listing));
-}
-
-// The name of folder's entry matching name: the exact name when present, else the
-// first (bytewise) entry equal to it ignoring case; empty when there is none.
-std::string FindEntry(const std::string& folder, const std::string& name) {
-  struct stat st {};
-  const std::string exact = folder + "/" + name;
-  if (lstat(exact.c_str(), &st) == 0) return name;
-  const std::lock_guard<std::mutex> lock(g_listingMutex);
-  const FolderListing* listing = Listing(folder);
-  if (listing == nullptr) return {};
-  const auto match = listing->names.find(Folded(name));
-  return match == listing->names.end() ? std::string() : match->second;
-}
-
-// Joins the elements onto the root, using the existing spelling of every element
-// that exists; elements below the first missing one are kept as written.
-std::string Resolve(const std::string& root, const std::vector<std::string>& elements) {
-  std::string host = root;
+std::string Joined(const std::vector<std::string>& elements) {
+  std::string joined;
   for (const std::string& element : elements) {
-    host += '/';
-    host += element;
+    if (!joined.empty()) joined += '/';
+    joined += element;
   }
-  // Most paths are written as they are stored: one look-up settles them.
-  struct stat st {};
-  if (elements.empty() || lstat(host.c_str(), &st) == 0) return host;
-  host = root;
-  bool exists = true;
+  return joined;
+}
+
+// Walks elements below the root matching each existing one ignoring case, the
+// exact spelling first; elements below the first missing one are kept as
+// written. Yields their path in host spelling and, when every element is an
+// existing folder, that folder open in *folder; otherwise errno says why not.
+std::string WalkIgnoringCase(const Device& device, const std::vector<std::string>& elements, Fd* folder) {
+  std::string relative;
+  std::string hostFolder = device.folder + "/fs";
+  Fd held;
+  int at = device.root.get();
+  int failure = 0;
   for (const std::string& element : elements) {
-    std::string name;
-    if (exists) {
-      name = FindEntry(host, element);
-      if (name.empty()) exists = false;
+    std::string name = element;
+    if (failure == 0) {
+      std::string found = FindEntry(at, hostFolder, name);
+      if (found.empty()) {
+        failure = ENOENT;
+      } else {
+        name = std::move(found);
+        Fd next(OpenBeneath(at, name, O_PATH | O_DIRECTORY));
+        if (next) {
+          held = std::move(next);
+          at = held.get();
+        } else {
+          failure = errno;
+        }
+      }
     }
-    host += '/';
-    host += exists ? name : element;
+    if (!relative.empty()) relative += '/';
+    relative += name;
+    hostFolder += '/';
+    hostFolder += name;
   }
-  return host;
+  if (failure == 0) *folder = std::move(held);
+  errno = failure;
+  return relative;
+}
+
+// Maps elements below the root: opens the folder holding the last one and
+// settles the last one's spelling there.
+void Resolve(const Device& device, const std::vector<std::string>& elements, HostPath* out) {
+  out->relative.clear();
+  out->name.clear();
+  out->parent.Reset();
+  out->parentErrno = 0;
+  if (elements.empty()) return;
+  const std::vector<std::string> above(elements.begin(), elements.end() - 1);
+  // Most paths are written as they are stored: one look-up settles the folder.
+  std::string folder = Joined(above);
+  Fd parent(OpenBeneath(device.root.get(), folder, O_PATH | O_DIRECTORY));
+  if (!parent && (errno == ENOENT || errno == ENOTDIR)) folder = WalkIgnoringCase(device, above, &parent);
+  out->parentErrno = parent ? 0 : errno;
+  out->name = elements.back();
+  if (parent) {
+    std::string found = FindEntry(parent.get(), device.folder + "/fs" + (folder.empty() ? "" : "/" + folder), out->name);
+    if (!found.empty()) out->name = std::move(found);
+  }
+  out->relative = folder.empty() ? out->name : folder + "/" + out->name;
+  out->parent = std::move(parent);
+}
+
+struct Opened {
+  std::shared_ptr<const Device> device;
+  std::string problem;
+};
+
+Opened OpenNamedDevice(const char* value) {
+  Opened result;
+  if (value == nullptr || *value == 0) {
+    result.problem = std::string(kDeviceVariable) + " is not set; it must name a device folder holding fs/";
+    return result;
+  }
+  const std::string notDevice = std::string(kDeviceVariable) + "=" + value + " is not a device folder holding fs/";
+  char resolved[PATH_MAX];
+  if (realpath(value, resolved) == nullptr) {
+    result.problem = notDevice;
+    return result;
+  }
+  auto device = std::make_shared<Device>();
+  device->folder = resolved;
+  device->dir.Reset(open(resolved, O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!device->dir) {
+    result.problem = notDevice;
+    return result;
+  }
+  device->root.Reset(openat(device->dir.get(), "fs", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (!device->root) {
+    const bool link = fstatat(device->dir.get(), "fs", &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+    result.problem = link ? std::string(kDeviceVariable) + "=" + value + ": " + resolved +
+                                "/fs is a symbolic link; the device root must be a folder of its own"
+                          : notDevice;
+    return result;
+  }
+  result.device = std::move(device);
+  return result;
+}
+
+// Every path mapping asks for the device; opening it once per setting of the
+// variable spares a realpath walk and two opens per file operation.
+Opened CurrentDevice() {
+  static std::mutex cacheMutex;
+  static std::string cachedValue;
+  static Opened cached;
+  const char* value = std::getenv(kDeviceVariable);
+  const std::string text = value == nullptr ? std::string() : std::string(value);
+  const std::lock_guard<std::mutex> lock(cacheMutex);
+  if (cached.device != nullptr && cachedValue == text) return cached;
+  Opened opened = OpenNamedDevice(value);
+  if (opened.device != nullptr) {
+    cachedValue = text;
+    cached = opened;
+  }
+  return opened;
 }
 
 }  // namespace
 
-void NoteCreated(const std::string& hostPath) {
-  const std::size_t slash = hostPath.rfind('/');
-  if (slash == std::string::npos) return;
-  const std::string folder = hostPath.substr(0, slash);
-  const std::string name = hostPath.substr(slash + 1);
-  const std::lock_guard<std::mutex> lock(g_listingMutex);
-  auto found = g_listings.find(folder);
-  if (found == g_listings.end()) return;
-  struct stat st {};
-  if (stat(folder.c_str(), &st) != 0) {
-    g_listings.erase(found);
-    return;
-  }
-  std::string& best = found->second.names[Folded(name)];
-  if (best.empty() || name < best) best = name;
-  found->second.changed = st.st_mtim;
-}
+std::shared_ptr<const Device> OpenDevice() { return CurrentDevice().device; }
+
+std::string DeviceProblem() { return CurrentDevice().problem; }
 
 std::string DeviceFolder() {
-  const char* value = std::getenv(kDeviceVariable);
-  if (value == nullptr || *value == 0) return {};
-  // Every path mapping asks for the folder; resolving it once per setting of the
-  // variable spares a realpath walk per file operation.
-  static std::mutex cacheMutex;
-  static std::string cachedValue;
-  static std::string cachedFolder;
-  const std::lock_guard<std::mutex> lock(cacheMutex);
-  if (!cachedFolder.empty() && cachedValue == value) return cachedFolder;
-  char resolved[PATH_MAX];
-  if (realpath(value, resolved) == nullptr) return {};
-  std::string folder(resolved);
-  if (!IsFolder(folder + "/fs")) return {};
-  cachedValue = value;
-  cachedFolder = folder;
-  return folder;
+  const auto device = OpenDevice();
+  return device == nullptr ? std::string() : device->folder;
 }
 
 std::string DeviceRoot() {
-  const std::string folder = DeviceFolder();
-  return folder.empty() ? folder : folder + "/fs";
+  const auto device = OpenDevice();
+  return device == nullptr ? std::string() : device->folder + "/fs";
 }
 
-std::string RunFolder() {
-  const std::string folder = DeviceFolder();
-  if (folder.empty()) return folder;
-  const std::string run = folder + "/run";
-  if (mkdir(run.c_str(), 0777) != 0 && errno != EEXIST) return {};
-  return IsFolder(run) ? run : std::string();
+int OpenRunFolder(const Device& device, std::uint32_t* error) {
+  // Like /tmp: every user of the device may add lock files, none may remove another's.
+  if (mkdirat(device.dir.get(), kRunFolder, 01777) == 0) {
+    // The umask may have taken bits away.
+    Fd created(openat(device.dir.get(), kRunFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (created) fchmod(created.get(), 01777);
+  }
+  const int fd = openat(device.dir.get(), kRunFolder, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) return fd;
+  const int err = errno;
+  struct stat st {};
+  const bool link = fstatat(device.dir.get(), kRunFolder, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+  *error = link ? kErrorCantResolveFilename : ErrorFromErrno(err);
+  Diagnose(device.folder + "/" + kRunFolder + (link ? ": a symbolic link, not followed" : ": not a usable folder"));
+  return -1;
 }
 
-std::uint32_t MapPath(const char16_t* devicePath, std::string* hostPath) {
-  const std::string root = DeviceRoot();
-  if (root.empty() || devicePath == nullptr || *devicePath == 0) return kErrorPathNotFound;
+std::string HostPath::Full() const {
+  const std::string root = device == nullptr ? std::string() : device->folder + "/fs";
+  return relative.empty() ? root : root + "/" + relative;
+}
+
+std::uint32_t MapPath(const char16_t* devicePath, HostPath* hostPath) {
+  auto device = OpenDevice();
+  if (device == nullptr || devicePath == nullptr || *devicePath == 0) return kErrorPathNotFound;
   std::vector<std::string> elements;
   if (const std::uint32_t error = SplitElements(devicePath, &elements); error != 0) return error;
-  *hostPath = Resolve(root, elements);
+  const std::u16string_view text(devicePath);
+  hostPath->trailingSeparator = !elements.empty() && IsSeparator(text.back());
+  Resolve(*device, elements, hostPath);
+  hostPath->device = std::move(device);
   return 0;
 }
 
-std::uint32_t MapPattern(const char16_t* devicePattern, std::string* hostFolder, std::string* lastElement) {
-  const std::string root = DeviceRoot();
-  if (root.empty() || devicePattern == nullptr || *devicePattern == 0) return kErrorPathNotFound;
+std::uint32_t MapPattern(const char16_t* devicePattern, HostPath* folder, std::string* lastElement) {
+  auto device = OpenDevice();
+  if (device == nullptr || devicePattern == nullptr || *devicePattern == 0) return kErrorPathNotFound;
   const std::u16string_view text(devicePattern);
   std::size_t cut = text.size();
   while (cut > 0 && !IsSeparator(text[cut - 1])) --cut;
   std::vector<std::string> elements;
   if (const std::uint32_t error = SplitElements(text.substr(0, cut), &elements); error != 0) return error;
   if (const std::uint32_t error = ConvertElement(text.substr(cut), true, lastElement); error != 0) return error;
-  *hostFolder = Resolve(root, elements);
+  folder->trailingSeparator = false;
+  Resolve(*device, elements, folder);
+  folder->device = std::move(device);
   return 0;
 }
 
-std::uint32_t MissingError(const std::string& hostPath) {
-  const std::size_t slash = hostPath.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string(".") : hostPath.substr(0, slash);
-  return IsFolder(folder) ? kErrorFileNotFound : kErrorPathNotFound;
+int OpenMapped(const HostPath& path, int flags, mode_t mode) {
+  if (path.name.empty()) return OpenBeneath(path.device->root.get(), "", flags, mode);
+  if (!path.parent) {
+    errno = path.parentErrno;
+    return -1;
+  }
+  return OpenBeneath(path.parent.get(), path.name, flags, mode);
+}
+
+std::uint32_t PathError(const HostPath& path, int err) {
+  if (err == ELOOP) {
+    Diagnose(path.Full() + ": a symbolic link on the path, not followed");
+    return kErrorCantResolveFilename;
+  }
+  if (err != ENOENT) return ErrorFromErrno(err);
+  return path.parent || path.name.empty() ? kErrorFileNotFound : kErrorPathNotFound;
+}
+
+std::uint32_t TrailingSeparatorError(const HostPath& path) {
+  Fd target(OpenMapped(path, O_PATH));
+  struct stat st {};
+  if (target) return fstat(target.get(), &st) == 0 && S_ISDIR(st.st_mode) ? kErrorAccessDenied : kErrorInvalidName;
+  const std::uint32_t error = PathError(path, errno);
+  return error == kErrorFileNotFound ? kErrorInvalidName : error;
+}
+
+void NoteCreated(const HostPath& path) {
+  if (!path.parent) return;
+  const std::string full = path.Full();
+  NoteEntryCreated(path.parent.get(), full.substr(0, full.rfind('/')), path.name);
 }
 
 bool DevicePathOf(const std::string& hostPath, std::u16string* devicePath) {

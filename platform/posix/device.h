@@ -1,34 +1,72 @@
 // The simulated device: the folder named by BRIX_DEVICE, whose fs/ subfolder is
 // the device's root "\", and the mapping of device paths onto host paths below it.
+// Every device path is opened beneath the root without following a symbolic link.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "platform/posix/beneath.h"
 
 namespace plat::posix {
 
 // Name of the environment variable that names the device folder.
 inline constexpr const char* kDeviceVariable = "BRIX_DEVICE";
 
-// The device folder as a canonical absolute host path; empty when BRIX_DEVICE is unset or names no folder holding fs/.
+// The open folders of a device.
+struct Device {
+  std::string folder;  // canonical absolute host path of the device folder
+  Fd dir;              // the device folder
+  Fd root;             // its fs/ subfolder, the device root "\" (never a link)
+};
+
+// The device named by BRIX_DEVICE, opened once per setting; nullptr when there is none.
+std::shared_ptr<const Device> OpenDevice();
+// Why BRIX_DEVICE names no usable device, in one line; empty when it names one.
+std::string DeviceProblem();
+// The device folder as a canonical absolute host path; empty when there is no device.
 std::string DeviceFolder();
 // The host folder of the device root "\" (DeviceFolder() + "/fs"); empty when there is no device.
 std::string DeviceRoot();
-// The folder for simulator state that is not device content (DeviceFolder() + "/run"), created when missing; empty on failure.
-std::string RunFolder();
+// Opens the folder for simulator state (DIR/run), created for every user when missing;
+// -1 with a device error in *error on failure (a link is refused).
+int OpenRunFolder(const Device& device, std::uint32_t* error);
 
-// Maps a device path to a host path below the device root; 0 or a device error code
+// A device path mapped below the device root: the folder holding it, open
+// beneath the root, and its last element.
+struct HostPath {
+  std::shared_ptr<const Device> device;
+  std::string relative;            // below the root, '/'-separated, in its host spelling; empty for the root
+  std::string name;                // the last element in its host spelling; empty for the root
+  Fd parent;                       // the folder holding it (O_PATH); none for the root or when unreachable
+  int parentErrno = 0;             // why the folder is unreachable (ENOENT, ENOTDIR, ELOOP, ...)
+  bool trailingSeparator = false;  // the device path ended in a separator after a name
+  // The full host path, for messages and folder listings.
+  std::string Full() const;
+};
+
+// Maps a device path below the device root; 0 or a device error code
 // (3 no device or empty path, 123 forbidden character, 206 name too long).
-std::uint32_t MapPath(const char16_t* devicePath, std::string* hostPath);
+std::uint32_t MapPath(const char16_t* devicePath, HostPath* hostPath);
 // Like MapPath, but the last element is not resolved and may hold * and ?: yields the
 // mapped folder and the last element in UTF-8.
-std::uint32_t MapPattern(const char16_t* devicePattern, std::string* hostFolder, std::string* lastElement);
+std::uint32_t MapPattern(const char16_t* devicePattern, HostPath* folder, std::string* lastElement);
 
-// Records that this process created the entry at hostPath, keeping the folder listings used for case-insensitive lookups current.
-void NoteCreated(const std::string& hostPath);
-// The error for a host path that does not exist: 2 when its folder exists, else 3.
-std::uint32_t MissingError(const std::string& hostPath);
+// Opens a mapped path beneath the root without following links; -1 with errno (ELOOP for a link).
+int OpenMapped(const HostPath& path, int flags, mode_t mode = 0);
+// The device error for errno from a failed operation on path: 1921 for a link (recorded
+// as a diagnostic), 2 or 3 for a missing name, else the closest device error.
+std::uint32_t PathError(const HostPath& path, int err);
+// The error for opening a file by a path ending in a separator: 5 for a folder, 3 when
+// the folder above is missing, 123 otherwise.
+std::uint32_t TrailingSeparatorError(const HostPath& path);
+
+// Records that this process created the entry at path, keeping the folder listings used for case-insensitive lookups current.
+void NoteCreated(const HostPath& path);
 // The device path ("\Windows\x.exe") of a host path inside the device root; false when it lies outside.
 bool DevicePathOf(const std::string& hostPath, std::u16string* devicePath);
 

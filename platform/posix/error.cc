@@ -25,8 +25,9 @@ std::uint32_t ErrorFromErrno(int err) {
     case ENOENT:
       return kErrorFileNotFound;
     case ENOTDIR:
-    case ELOOP:
       return kErrorPathNotFound;
+    case ELOOP:
+      return kErrorCantResolveFilename;
     case EACCES:
     case EPERM:
     case EROFS:

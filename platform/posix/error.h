@@ -15,6 +15,8 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::uint32_t kErrorFilenameTooLong = 206;
 inline constexpr std::uint32_t kErrorControlIdNotFound = 1421;
 inline constexpr std::uint32_t kErrorResourceNotFound = 1814;
+// A symbolic link met on a device path: a device has none, and the simulator never follows one.
+inline constexpr std::uint32_t kErrorCantResolveFilename = 1921;
 
 // The device error number closest to a host errno value.
 std::uint32_t ErrorFromErrno(int err);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/device.h"
+#include "platform/posix/beneath.h"
 #include "platform/posix/error.h"
 
 namespace plat {
@@ -56,15 +58,15 @@ int OpenFlags(backend::Access access, backend::Disposition disposition) {
   return flags;
 }
 
-std::uint32_t OpenError(int err, const std::string& hostPath) {
-  if (err == ENOENT) return posix::MissingError(hostPath);
-  return posix::ErrorFromErrno(err);
-}
-
 bool Fail(int fd, std::uint32_t error) {
   if (fd >= 0) close(fd);
   SetLastErrorCode(error);
   return false;
+}
+
+int FailFd(std::uint32_t error) {
+  SetLastErrorCode(error);
+  return -1;
 }
 
 File* FailOpen(int fd, std::uint32_t error) {
@@ -145,35 +147,81 @@ bool FillAhead(File* file) {
   return true;
 }
 
+// Takes the sharing lock without waiting; false with errno when another opener holds it.
+bool Lock(int fd, backend::Share share) {
+  const int lock = (share == backend::Share::None ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  int locked;
+  do {
+    locked = flock(fd, lock);
+  } while (locked != 0 && errno == EINTR);
+  return locked == 0;
+}
+
+// Copies the whole content of from into to, both at their start.
+bool CopyContent(int from, int to) {
+  std::vector<unsigned char> buffer(64 * 1024);
+  off_t at = 0;
+  for (;;) {
+    const ssize_t n = pread(from, buffer.data(), buffer.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return lseek(to, 0, SEEK_SET) == 0;
+    if (!WriteFully(to, buffer.data(), static_cast<std::size_t>(n))) return false;
+    at += n;
+  }
+}
+
+// A file with a second name may be linked from outside the device folder, and a
+// write through this name would change that file too: the name gets a file of
+// its own instead (with the content when it is opened, not created), as on the
+// device, where every name is a file of its own. The new file is made under a
+// temporary name and renamed over the old one, so that the name always holds one
+// of the two. Closes oldFd; yields the new descriptor, or -1 with the last error set.
+int ReplaceLinked(const posix::HostPath& host, int oldFd, bool keepContent, backend::Share share) {
+  posix::Fd old(oldFd);
+  const int folder = host.parent.get();  // present: the file was just opened in it
+  static std::atomic<unsigned> counter{0};
+  const std::string temporary =
+      "." + host.name + ".brix-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  posix::Fd fresh(openat(folder, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777));
+  if (!fresh) return FailFd(posix::ErrorFromErrno(errno));
+  const bool ok = Lock(fresh.get(), share) && (!keepContent || CopyContent(old.get(), fresh.get())) &&
+                  renameat(folder, temporary.c_str(), folder, host.name.c_str()) == 0;
+  if (!ok) {
+    const std::uint32_t error = posix::ErrorFromErrno(errno);
+    unlinkat(folder, temporary.c_str(), 0);
+    return FailFd(error);
+  }
+  return fresh.Release();
+}
+
 }  // namespace
 
 namespace backend {
 
 File* OpenFile(const char16_t* path, Access access, Disposition disposition, Share share) {
-  std::string host;
+  posix::HostPath host;
   if (const std::uint32_t error = posix::MapPath(path, &host); error != 0) {
     SetLastErrorCode(error);
     return nullptr;
   }
+  if (host.trailingSeparator) return FailOpen(-1, posix::TrailingSeparatorError(host));
   // The device's file system has no execute permission: any file may be started
   // as a program, so a copied executable must stay runnable on the host too.
-  const int fd = open(host.c_str(), OpenFlags(access, disposition), 0777);
-  if (fd < 0) {
-    SetLastErrorCode(OpenError(errno, host));
-    return nullptr;
-  }
+  int fd = posix::OpenMapped(host, OpenFlags(access, disposition), 0777);
+  if (fd < 0) return FailOpen(-1, posix::PathError(host, errno));
   // O_NONBLOCK has no effect on a regular file, so it is left set.
-  const int lock = (share == Share::None ? LOCK_EX : LOCK_SH) | LOCK_NB;
-  int locked;
-  do {
-    locked = flock(fd, lock);
-  } while (locked != 0 && errno == EINTR);
-  if (locked != 0)
+  if (!Lock(fd, share))
     return FailOpen(fd, errno == EWOULDBLOCK ? kErrorSharingViolation : posix::ErrorFromErrno(errno));
   // Read under the lock, since another writer may have been first.
   struct stat st {};
   if (fstat(fd, &st) != 0) return FailOpen(fd, posix::ErrorFromErrno(errno));
   if (!S_ISREG(st.st_mode)) return FailOpen(fd, kErrorAccessDenied);
+  if (access != Access::Read && st.st_nlink > 1) {
+    fd = ReplaceLinked(host, fd, disposition == Disposition::OpenExisting, share);
+    if (fd < 0) return nullptr;
+    if (fstat(fd, &st) != 0) return FailOpen(fd, posix::ErrorFromErrno(errno));
+  }
   if (disposition == Disposition::CreateAlways) {
     // Only a file with content is truncated: truncating an empty file changes
     // nothing, yet makes some file systems write it back at once on close.

@@ -2,6 +2,7 @@
 // the whole folder at once and hands out the matches sorted ignoring case, so
 // that the order is the same on every host file system.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/text.h"
@@ -74,12 +76,13 @@ struct Entry {
   FindData data;
 };
 
-// Fills data from a host entry; false for names the device cannot show.
-bool ToFindData(const std::string& folder, const std::string& name, FindData* data) {
+// Fills data from an entry of the folder dirfd; false for names the device cannot show.
+// A symbolic link is listed as a file, never looked through: opening it fails.
+bool ToFindData(int dirfd, const std::string& name, FindData* data) {
   std::u16string wide;
   if (!posix::ToUtf16(name, &wide) || !wstr::Copy(data->name, kMaxPath, wide.c_str())) return false;
   struct stat st {};
-  if (stat((folder + "/" + name).c_str(), &st) != 0) return false;
+  if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   data->attributes = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeNormal;
   return true;
 }
@@ -87,23 +90,26 @@ bool ToFindData(const std::string& folder, const std::string& name, FindData* da
 }  // namespace
 
 Find* FindFirst(const char16_t* pattern, FindData* data) {
-  std::string folder;
+  posix::HostPath folder;
   std::string last;
   if (const std::uint32_t error = posix::MapPattern(pattern, &folder, &last); error != 0) {
     SetLastErrorCode(error);
     return nullptr;
   }
-  std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+  posix::Fd fd(posix::OpenMapped(folder, O_RDONLY | O_DIRECTORY));
+  std::unique_ptr<DIR, DirCloser> dir(fd ? fdopendir(fd.get()) : nullptr);
   if (!dir) {
-    SetLastErrorCode(errno == ENOENT || errno == ENOTDIR ? kErrorPathNotFound : posix::ErrorFromErrno(errno));
+    const int err = errno;
+    SetLastErrorCode(err == ENOENT || err == ENOTDIR ? kErrorPathNotFound : posix::PathError(folder, err));
     return nullptr;
   }
+  fd.Release();  // now owned by dir
   std::vector<Entry> entries;
   while (const dirent* entry = readdir(dir.get())) {
     const std::string name(entry->d_name);
     if (name == "." || name == ".." || last.empty() || !MatchesPattern(last, name)) continue;
     Entry found{name, {}};
-    if (ToFindData(folder, name, &found.data)) entries.push_back(std::move(found));
+    if (ToFindData(dirfd(dir.get()), name, &found.data)) entries.push_back(std::move(found));
   }
   if (entries.empty()) {
     SetLastErrorCode(kErrorFileNotFound);
@@ -142,22 +148,29 @@ bool FindEnd(Find* find) {
 }
 
 bool MakeDirectory(const char16_t* path) {
-  std::string host;
+  posix::HostPath host;
   if (const std::uint32_t error = posix::MapPath(path, &host); error != 0) {
     SetLastErrorCode(error);
     return false;
   }
-  if (mkdir(host.c_str(), 0777) == 0) {
-    posix::NoteCreated(host);
-    return true;
+  // mkdirat() never follows a link in the last element: an existing link is an existing name.
+  int err = EEXIST;  // the root
+  if (!host.name.empty()) {
+    if (!host.parent) {
+      err = host.parentErrno;
+    } else if (mkdirat(host.parent.get(), host.name.c_str(), 0777) == 0) {
+      posix::NoteCreated(host);
+      return true;
+    } else {
+      err = errno;
+    }
   }
-  const int err = errno;
   if (err == EEXIST)
     SetLastErrorCode(kErrorAlreadyExists);
   else if (err == ENOENT || err == ENOTDIR)
     SetLastErrorCode(kErrorPathNotFound);
   else
-    posix::SetErrorFromErrno(err);
+    SetLastErrorCode(posix::PathError(host, err));
   return false;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/posix/module.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,13 +25,8 @@ Module* InstanceModule() {
 }
 
 bool ProgramDevicePath(std::u16string* devicePath, std::string* problem) {
-  const char* variable = std::getenv(kDeviceVariable);
-  if (variable == nullptr || *variable == 0) {
-    *problem = std::string(kDeviceVariable) + " is not set; it must name a device folder holding fs/";
-    return false;
-  }
-  if (DeviceFolder().empty()) {
-    *problem = std::string(kDeviceVariable) + "=" + variable + " is not a device folder holding fs/";
+  if (OpenDevice() == nullptr) {
+    *problem = DeviceProblem();
     return false;
   }
   char exe[PATH_MAX];
@@ -63,21 +59,25 @@ std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t capacity) {
 }
 
 Module* LibraryLoad(const char16_t* path) {
-  std::string host;
+  posix::HostPath host;
   if (const std::uint32_t error = posix::MapPath(path, &host); error != 0) {
     SetLastErrorCode(error == kErrorPathNotFound ? kErrorModNotFound : error);
     return nullptr;
   }
-  struct stat st {};
-  if (stat(host.c_str(), &st) != 0) {
-    SetLastErrorCode(errno == ENOENT || errno == ENOTDIR ? kErrorModNotFound : posix::ErrorFromErrno(errno));
+  posix::Fd file(posix::OpenMapped(host, O_RDONLY | O_NONBLOCK));
+  if (!file) {
+    const int err = errno;
+    SetLastErrorCode(err == ENOENT || err == ENOTDIR ? kErrorModNotFound : posix::PathError(host, err));
     return nullptr;
   }
-  if (!S_ISREG(st.st_mode)) {
+  struct stat st {};
+  if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     SetLastErrorCode(kErrorAccessDenied);
     return nullptr;
   }
-  void* library = dlopen(host.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Loaded by its path, just checked to hold no link: a library finds its own
+  // file by the name it was loaded with, which a descriptor's name would hide.
+  void* library = dlopen(host.Full().c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     SetLastErrorCode(kErrorBadExeFormat);
     return nullptr;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/object.h"
@@ -104,34 +105,35 @@ class ProcessObject : public Object {
   bool reaped_ = false;
 };
 
-// Checks that a host file can be run as a program; 0 or a device error code.
-std::uint32_t CheckExecutable(const std::string& host) {
+// Checks that a device file can be run as a program, opening it beneath the root
+// without following links; 0 or a device error code.
+std::uint32_t CheckExecutable(const posix::HostPath& host) {
+  posix::Fd fd(posix::OpenMapped(host, O_RDONLY | O_NONBLOCK));
+  if (!fd) return posix::PathError(host, errno);
   struct stat st {};
-  if (stat(host.c_str(), &st) != 0)
-    return errno == ENOENT ? posix::MissingError(host) : posix::ErrorFromErrno(errno);
-  if (!S_ISREG(st.st_mode)) return kErrorAccessDenied;
-  const int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return posix::ErrorFromErrno(errno);
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kErrorAccessDenied;
   char magic[4] = {};
-  const ssize_t n = read(fd, magic, sizeof magic);
-  close(fd);
+  const ssize_t n = read(fd.get(), magic, sizeof magic);
   const bool elf = n == 4 && magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' && magic[3] == 'F';
   const bool script = n >= 2 && magic[0] == '#' && magic[1] == '!';
   if (!elf && !script) return kErrorBadExeFormat;
-  if (access(host.c_str(), X_OK) != 0) return kErrorAccessDenied;
+  if (access(host.Full().c_str(), X_OK) != 0) return kErrorAccessDenied;
   return 0;
 }
 
 }  // namespace
 
 Object* ProcessStart(const char16_t* application, const char16_t* commandLine) {
-  std::string host;
-  std::uint32_t error = posix::MapPath(application, &host);
-  if (error == 0) error = CheckExecutable(host);
+  posix::HostPath mapped;
+  std::uint32_t error = posix::MapPath(application, &mapped);
+  if (error == 0) error = CheckExecutable(mapped);
   if (error != 0) {
     SetLastErrorCode(error);
     return nullptr;
   }
+  // Started by its path, just checked to hold no link; a script's interpreter
+  // needs a path it can open, so a descriptor cannot stand in for it.
+  std::string host = mapped.Full();
   std::string argument;
   char* argv[3] = {host.data(), nullptr, nullptr};
   if (commandLine != nullptr) {
@@ -139,7 +141,16 @@ Object* ProcessStart(const char16_t* application, const char16_t* commandLine) {
     argv[1] = argument.data();
   }
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, host.c_str(), nullptr, nullptr, argv, environ);
+  // Nothing but the standard streams is handed on, as the device starts programs
+  // without handle inheritance. Closing the rest before the program is loaded
+  // also closes the window in which a child still holds descriptors that are
+  // only marked close-on-exec, a named mutex's lock among them, after this call
+  // has returned.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  const int spawned = posix_spawn(&pid, host.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     posix::SetErrorFromErrno(spawned);
     return nullptr;

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/posix/diagnostics.h"
 #include "platform/posix/registry.h"
 #include "platform/posix/regstore/store.h"
 #include "platform/wstr.h"
@@ -44,7 +45,7 @@ std::mutex& Lock() {
 }
 
 void Report(const char* what, const std::string& message) {
-  std::fprintf(stderr, "device simulator: registry: %s%s\n", what, message.c_str());
+  posix::Diagnose(std::string("registry: ") + what + message);
 }
 
 struct State {

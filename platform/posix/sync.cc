@@ -4,11 +4,13 @@
 // kernel drops the lock when the holding descriptor goes away, so the name is
 // free again as soon as the holding process ends, by a crash or kill -9 too.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -16,7 +18,9 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
+#include "platform/posix/diagnostics.h"
 #include "platform/posix/error.h"
 #include "platform/posix/object.h"
 #include "platform/posix/text.h"
@@ -79,6 +83,29 @@ std::string LockFileName(const char16_t* name) {
     }
   }
   return out + ".lock";
+}
+
+// Opens the lock file of a name, creating it when missing. Reading is all a lock
+// needs, so a lock file made by another user serves every user who can read it;
+// a new one is made readable for all. Close-on-exec: started programs must not
+// inherit, and so keep, the lock. -1 with errno on failure (ELOOP for a link).
+int OpenLockFile(int runFolder, const std::string& file) {
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    posix::Fd fd(openat(runFolder, file.c_str(), kFlags));
+    if (!fd && errno == ENOENT) {
+      fd.Reset(openat(runFolder, file.c_str(), kFlags | O_CREAT | O_EXCL, 0644));
+      if (fd) fchmod(fd.get(), 0644);
+      else if (errno == EEXIST) continue;  // made by another process meanwhile
+    }
+    struct stat st {};
+    if (fd && (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+      errno = EACCES;
+      return -1;
+    }
+    return fd.Release();
+  }
+  return -1;
 }
 
 bool TryLock(int fd) {
@@ -162,29 +189,36 @@ Object* MutexCreateNamed(const char16_t* name, bool initiallyOwned) {
     SetLastErrorCode(posix::kErrorInvalidParameter);
     return nullptr;
   }
-  const std::string run = posix::RunFolder();
-  if (run.empty()) {
+  const auto device = posix::OpenDevice();
+  if (device == nullptr) {
     SetLastErrorCode(kErrorPathNotFound);
     return nullptr;
   }
-  const std::string path = run + "/" + LockFileName(name);
-  // Close-on-exec: started programs must not inherit, and so keep, the lock.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    posix::SetErrorFromErrno(errno);
+  std::uint32_t error = 0;
+  posix::Fd run(posix::OpenRunFolder(*device, &error));
+  if (!run) {
+    SetLastErrorCode(error);
     return nullptr;
   }
-  if (TryLock(fd)) {
+  const std::string file = LockFileName(name);
+  posix::Fd lock(OpenLockFile(run.get(), file));
+  if (!lock) {
+    const int err = errno;
+    SetLastErrorCode(posix::ErrorFromErrno(err));
+    posix::Diagnose(device->folder + "/run/" + file + ": " +
+                    (err == ELOOP ? "a symbolic link, not followed" : std::string("cannot be opened: ") + strerror(err)));
+    return nullptr;
+  }
+  if (TryLock(lock.get())) {
     SetLastErrorCode(0);
-    return new MutexObject(fd, true);
+    return new MutexObject(lock.Release(), true);
   }
   if (errno != EWOULDBLOCK) {
     posix::SetErrorFromErrno(errno);
-    close(fd);
     return nullptr;
   }
   SetLastErrorCode(kErrorAlreadyExists);
-  return new MutexObject(fd, false);
+  return new MutexObject(lock.Release(), false);
 }
 
 }  // namespace plat

@@ -55,6 +55,8 @@ def execute(runner, scenario):
                 raise AssertionError(f"step {number}: {device_path} exited with {code}")
         elif verb == "remove":
             runner.remove(rest)
+        elif verb == "readonly":
+            runner.make_readonly(rest)
         elif verb == "regexport":
             registry += runner.registry_export(rest)
         else:
@@ -94,6 +96,7 @@ def main():
     try:
         debug, files, registry = execute(runner, scenario)
     finally:
+        runner.release_readonly()
         if hasattr(runner, "close"):
             runner.close()
     checks = [("debug.txt", debug, True),

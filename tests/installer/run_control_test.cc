@@ -115,6 +115,50 @@ TEST_F(AppMainTest, SecondInstanceNeitherCountsNorInstalls) {
   EXPECT_TRUE(plat::fake::CallsOf("StreamOpen").empty());
 }
 
+TEST_F(AppMainTest, MutexThatCannotBeCreatedInstallsNothing) {
+  AddFile(U(kScript), "");
+  plat::fake::InjectFailure({"MutexCreateNamed", plat::kErrorAccessDenied, 0, u""});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Debug(), kStart + "BrixCopy: cannot create mutex: BrixCopy\r\nGetLastError returned: 5\r\n" + kBanner);
+  EXPECT_TRUE(plat::fake::CallsOf("StreamOpen").empty());
+  EXPECT_TRUE(plat::fake::CallsOf("ThreadStart").empty());
+  EXPECT_FALSE(FileContents(kCounter).has_value());
+}
+
+// A counter that cannot be stored is reported; a first run installs only when
+// the counter file is there afterwards, which keeps later runs from installing.
+TEST_F(AppMainTest, CounterThatCannotBeStoredIsReported) {
+  const std::string failed =
+      "BrixCopy: cannot write execution counter file: \\Temp\\brixcopy.log\r\nGetLastError returned: 112\r\n";
+  const struct {
+    const char* name;
+    bool laterRun;
+    std::vector<plat::fake::Failure> failures;
+    std::string debug;
+    bool installs;
+  } cases[] = {
+      {"first run, write", false, {{"StreamWriteInt32", 112, 0, kCounter}}, kStart + failed + kFirst + kFrom + kBanner, true},
+      {"first run, close", false, {{"StreamClose", 112, 0, kCounter}}, kStart + failed + kFirst + kFrom + kBanner, true},
+      {"first run, file gone",
+       false,
+       {{"StreamWriteInt32", 112, 0, kCounter}, {"StreamOpen", 5, 3, kCounter}},
+       kStart + failed + kBanner,
+       false},
+      {"later run, write", true, {{"StreamWriteInt32", 112, 0, kCounter}}, kStart + failed + "This is execution 2\r\n" + kBanner, false},
+      {"later run, close", true, {{"StreamClose", 112, 0, kCounter}}, kStart + failed + "This is execution 2\r\n" + kBanner, false},
+  };
+  for (const auto& c : cases) {
+    plat::fake::Reset();
+    plat::fake::AddDirectory(u"\\Temp");
+    AddFile(U(kScript), "");
+    if (c.laterRun) AddFile(kCounter, Int32(1));
+    for (const auto& failure : c.failures) plat::fake::InjectFailure(failure);
+    EXPECT_EQ(Run(), 0) << c.name;
+    EXPECT_EQ(Debug(), c.debug) << c.name;
+    EXPECT_EQ(plat::fake::CallsOf("ThreadStart").size(), c.installs ? 1u : 0u) << c.name;
+  }
+}
+
 // Progress line for a worker seen running for `timeouts` waits: one update per wait.
 std::vector<std::string> ExpectedDashes(int updates) {
   std::vector<std::string> texts;

@@ -203,6 +203,25 @@ TEST_F(CopyThreadProcTest, WildcardReportsEachFailedFileAndGoesOn) {
   EXPECT_EQ(FileContents(u"\\Windows\\c.dll"), "cc");
 }
 
+// A search that finds nothing is silent; one that cannot look is a failure of the line.
+TEST_F(CopyThreadProcTest, WildcardSearchThatFailsIsReportedWithThePattern) {
+  const struct {
+    std::uint32_t error;
+    bool reported;
+  } cases[] = {{2, false}, {3, false}, {18, false}, {5, true}, {1921, true}};
+  for (const auto& c : cases) {
+    plat::fake::Reset();
+    SetPackageDir(kPackage);
+    AddFile(u"\\Windows\\BrixCopy\\drivers\\a.dll", "aa");
+    plat::fake::InjectFailure({"FindFirst", c.error, 0, u""});
+    EXPECT_EQ(RunScript("'\\drivers\\*' '\\Windows'\n"), kScriptDone);
+    const std::string failure = "BrixCopy: Failed to copy file: \\drivers\\*\r\nGetLastError returned: " +
+                                std::to_string(c.error) + "\r\n";
+    EXPECT_EQ(Debug(), kFrom + CopyingMsg("\\drivers\\*", "\\Windows") + (c.reported ? failure : ""));
+    EXPECT_FALSE(FileContents(u"\\Windows\\a.dll").has_value());
+  }
+}
+
 TEST_F(CopyThreadProcTest, WildcardFileTooLongForItsPathIsAFailedCopy) {
   // Destination folder of 241 units: "a" fits below it, a 20-unit name does not.
   const std::string folder = "\\" + std::string(240, 'f');

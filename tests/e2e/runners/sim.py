@@ -19,15 +19,17 @@ class SimRunner(DeviceFolder):
         env["BRIX_DEVICE"] = self.device
         return env
 
-    def start(self, device_path, command_line):
+    def start(self, device_path, command_line, preexec_fn=None):
+        """Starts a device program; preexec_fn runs in the child first (a user, limits)."""
         args = [device_to_host(self.root, device_path)]
         if command_line is not None:
             args.append(command_line)
         return subprocess.Popen(args, env=self.env(), stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                preexec_fn=preexec_fn)
 
-    def run(self, device_path, command_line):
-        proc = self.start(device_path, command_line)
+    def run(self, device_path, command_line, preexec_fn=None):
+        proc = self.start(device_path, command_line, preexec_fn)
         _, err = proc.communicate(timeout=self.timeout)
         return err, proc.returncode
 

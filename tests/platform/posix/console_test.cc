@@ -8,11 +8,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/console.h"
+#include "platform/posix/diagnostics.h"
+#include "tests/platform/posix/test_device.h"
 #include "resources/resource.h"
 
 namespace {
@@ -30,16 +33,24 @@ void DriveDialog() {
   plat::WindowSetText(dashes, u"--");
   plat::WindowRepaint(dashes);
   plat::DebugOutput(u" caf\u00e9\r\n");
+  // A script line may carry control characters into a message.
+  plat::DebugOutput(u"'\x1b]0;t\x07\x1b[2J\u009b1m\x7f\t'\r\n");
   plat::WindowDestroy(dialog);
   plat::DebugOutput(u"----- end ----- \r\n\n");
 }
 
 constexpr const char* kDebugText =
     "\r\n----- start -----\r\nCopying files from \\Windows\\BrixCopy\r\nno line end caf\xc3\xa9\r\n"
+    "'\x1b]0;t\x07\x1b[2J\xc2\x9b" "1m\x7f\t'\r\n"
+    "----- end ----- \r\n\n";
+// The same on a terminal: the controls the terminal would obey are shown instead.
+constexpr const char* kTerminalText =
+    "\r\n----- start -----\r\nCopying files from \\Windows\\BrixCopy\r\nno line end caf\xc3\xa9\r\n"
+    "'^[]0;t^G^[[2JM-^[1m^?\t'\r\n"
     "----- end ----- \r\n\n";
 
-// Runs DriveDialog in a child whose stderr is fd; returns everything read from readFd.
-std::string RunChild(int fd, int readFd) {
+// Runs body in a child whose stderr is fd; returns everything read from readFd.
+std::string RunChild(int fd, int readFd, void (*body)() = DriveDialog) {
   const pid_t child = fork();
   if (child == 0) {
     if (isatty(fd)) {
@@ -49,7 +60,7 @@ std::string RunChild(int fd, int readFd) {
       tcsetattr(fd, TCSANOW, &mode);
     }
     dup2(fd, 2);
-    DriveDialog();
+    body();
     _exit(0);
   }
   close(fd);
@@ -66,8 +77,8 @@ std::string RunChild(int fd, int readFd) {
   return text;
 }
 
-// Runs DriveDialog with stderr on a terminal of the given height.
-std::string RunOnTerminal(unsigned short rows) {
+// Runs body with stderr on a terminal of the given height.
+std::string RunOnTerminal(unsigned short rows, void (*body)() = DriveDialog) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
   const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
@@ -75,7 +86,7 @@ std::string RunOnTerminal(unsigned short rows) {
   size.ws_row = rows;
   size.ws_col = 80;
   if (slave < 0 || ioctl(slave, TIOCSWINSZ, &size) != 0) return "no terminal";
-  const std::string text = RunChild(slave, master);
+  const std::string text = RunChild(slave, master, body);
   close(master);
   return text;
 }
@@ -123,7 +134,7 @@ TEST(PosixConsole, DebugTextIsExactWhereStderrIsNoTerminal) {
 
 TEST(PosixConsole, TerminalKeepsTheBoxBelowTheScrollingText) {
   const Split split = SplitTerminalOutput(RunOnTerminal(24));
-  EXPECT_EQ(split.text, kDebugText);
+  EXPECT_EQ(split.text, kTerminalText);
   const std::vector<std::string> expected = {
       "\x1b[1;20r",  // debug text scrolls in rows 1 to 20
       BoxDrawing(""),
@@ -135,7 +146,48 @@ TEST(PosixConsole, TerminalKeepsTheBoxBelowTheScrollingText) {
 }
 
 TEST(PosixConsole, TerminalTooSmallForTheBoxGetsOnlyText) {
-  EXPECT_EQ(RunOnTerminal(5), kDebugText);
+  EXPECT_EQ(RunOnTerminal(5), kTerminalText);
+}
+
+void TwoDiagnostics() {
+  plat::posix::Diagnose("registry: first\x1b[2J");
+  plat::posix::Diagnose("registry: second\nline");
+}
+
+// Diagnostics go to the device's log, one line each; a terminal gets one pointer to it,
+// a pipe nothing; without a usable log (here one with a second name) the terminal gets them.
+TEST(PosixDiagnostics, LoggedOutsideTheDebugOutput) {
+  brixtest::TestDevice device;
+  const std::string log = device.folder() + "/simulator.log";
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  EXPECT_EQ(RunChild(fds[1], fds[0], TwoDiagnostics), "");
+  close(fds[0]);
+  EXPECT_EQ(RunOnTerminal(24, TwoDiagnostics), "device simulator: see " + brixtest::Canonical(log) + "\n");
+  const std::string lines = brixtest::ReadHost(log);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4) << lines;
+  EXPECT_NE(lines.find("]: registry: first^[[2J\n"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("]: registry: second^Jline\n"), std::string::npos) << lines;
+
+  ASSERT_EQ(link(log.c_str(), (device.folder() + "/second-name").c_str()), 0);
+  EXPECT_EQ(RunOnTerminal(24, TwoDiagnostics),
+            "device simulator: registry: first^[[2J\ndevice simulator: registry: second^Jline\n");
+  EXPECT_EQ(brixtest::ReadHost(log), lines);
+}
+
+TEST(PosixConsole, ControlCharactersShownAsCatShowsThem) {
+  struct Case {
+    const char* text;
+    bool keepLineBreaks;
+    const char* shown;
+  } cases[] = {
+      {"a\x01\x1f\x7f" "b", true, "a^A^_^?b"},
+      {"\t\r\n", true, "\t\r\n"},
+      {"\t\r\n", false, "^I^M^J"},
+      {"\xc2\x80\xc2\x9f\xc2\xa0\xc3\xa9", true, "M-^@M-^_\xc2\xa0\xc3\xa9"},
+      {"\xc2", true, "\xc2"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(plat::posix::VisibleControls(c.text, c.keepLineBreaks), c.shown) << c.text;
 }
 
 TEST(PosixConsole, BoxCentresItsRows) {

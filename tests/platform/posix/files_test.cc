@@ -44,6 +44,11 @@ TEST(PosixFiles, OpenFailuresCarryTheDeviceErrorAndCreateNothing) {
       {u"\\Windows\\a*.txt", Disposition::CreateAlways, plat::kErrorInvalidName},
       {u"\\Windows\\a:b", Disposition::CreateAlways, plat::kErrorInvalidName},
       {u"", Disposition::OpenExisting, plat::kErrorPathNotFound},
+      // A file's name never ends in a separator.
+      {u"\\Windows\\a.txt\\", Disposition::OpenExisting, plat::kErrorInvalidName},
+      {u"\\Windows\\New\\", Disposition::CreateAlways, plat::kErrorInvalidName},
+      {u"\\Folder\\", Disposition::CreateAlways, plat::kErrorAccessDenied},
+      {u"\\Nowhere\\x\\", Disposition::CreateAlways, plat::kErrorPathNotFound},
   };
   for (const Case& c : cases) {
     plat::SetLastErrorCode(0);
@@ -53,6 +58,7 @@ TEST(PosixFiles, OpenFailuresCarryTheDeviceErrorAndCreateNothing) {
   EXPECT_FALSE(device.Exists("Nowhere"));
   EXPECT_FALSE(device.Exists("Windows/a*.txt"));
   EXPECT_FALSE(device.Exists("Windows/a:b"));
+  EXPECT_FALSE(device.Exists("Windows/New"));
 }
 
 TEST(PosixFiles, CreateTruncatesAndWritesWholeChunks) {

@@ -30,7 +30,7 @@ TEST_F(PosixPaths, DeviceFolderIsCanonicalAndRequiresFs) {
   EXPECT_EQ(plat::posix::DeviceFolder(), "");
   unsetenv("BRIX_DEVICE");
   EXPECT_EQ(plat::posix::DeviceFolder(), "");
-  std::string host;
+  plat::posix::HostPath host;
   EXPECT_EQ(plat::posix::MapPath(u"\\Windows", &host), plat::kErrorPathNotFound);
 }
 
@@ -55,9 +55,9 @@ TEST_F(PosixPaths, MapsDevicePathsBelowTheRoot) {
       {u"\\Windows\\caf\u00e9", "/Windows/caf\xc3\xa9"},
   };
   for (const Case& c : cases) {
-    std::string host;
+    plat::posix::HostPath host;
     ASSERT_EQ(plat::posix::MapPath(c.device, &host), 0u) << c.host;
-    EXPECT_EQ(host, root + c.host);
+    EXPECT_EQ(host.Full(), root + c.host);
   }
 }
 
@@ -66,10 +66,10 @@ TEST_F(PosixPaths, RefusesNamesTheDeviceForbids) {
                              u"\\a\"b",     u"\\C:\\x",   u"\\a\tb", u"\\a\x01",
                              u"\\Temp\\x*\\y", u"\\bad\xD800"};
   for (const char16_t* name : names) {
-    std::string host;
+    plat::posix::HostPath host;
     EXPECT_EQ(plat::posix::MapPath(name, &host), plat::kErrorInvalidName);
   }
-  std::string host;
+  plat::posix::HostPath host;
   EXPECT_EQ(plat::posix::MapPath(u"", &host), plat::kErrorPathNotFound);
   EXPECT_EQ(plat::posix::MapPath(std::u16string(300, u'a').c_str(), &host), 206u);
 }

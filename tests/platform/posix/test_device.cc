@@ -51,8 +51,10 @@ void TestDevice::MakeFolder(const std::string& relative) const {
   mkdir(path.c_str(), 0755);
 }
 
-std::string TestDevice::Read(const std::string& relative) const {
-  std::ifstream in(Host(relative), std::ios::binary);
+std::string TestDevice::Read(const std::string& relative) const { return ReadHost(Host(relative)); }
+
+std::string ReadHost(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();

@@ -34,6 +34,8 @@ class TestDevice {
 void CopyInto(const TestDevice& device, const std::string& hostFile, const std::string& relative);
 // The canonical form of a host path.
 std::string Canonical(const std::string& path);
+// The bytes of any host file; empty when missing.
+std::string ReadHost(const std::string& path);
 // Polls until pred() holds or about five seconds have passed; returns pred().
 template <typename Pred>
 bool Eventually(Pred pred);
