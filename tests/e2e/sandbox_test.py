@@ -145,8 +145,9 @@ def check(artifacts, brixdev):
             assert f.read() == b"device content"
         assert not os.path.exists(device_to_host(runner.root, "\\Out\\a.txt"))
 
-        # The importer on its own, with the linked script.
-        assert run(runner, "\\Windows\\Brixparse.exe", "\\Storage\\linked.reg") == ""
+        # The importer on its own, with the linked script: refused and reported.
+        text = run(runner, "\\Windows\\Brixparse.exe", "\\Storage\\linked.reg")
+        assert text == "CScriptFile::Open::cannot open script = \\Storage\\linked.reg err = 1921\r\n", text
 
         after = snapshot(outside)
         assert before == after, {k: (before.get(k), after.get(k))
