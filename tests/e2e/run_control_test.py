@@ -61,9 +61,13 @@ def killed_leaves_no_lock(artifacts):
         victim = runner.start("\\Storage\\BrixCopy.exe", None)
         counter_path = device_to_host(runner.root, "\\Temp\\brixcopy.log")
         deadline = time.time() + 30
-        while not os.path.exists(counter_path) and time.time() < deadline:
+        # The counter file is created empty and then written: only its 4 bytes
+        # show that the first run has counted itself.
+        def counted():
+            return os.path.exists(counter_path) and os.path.getsize(counter_path) == 4
+        while not counted() and time.time() < deadline:
             time.sleep(0.02)
-        assert os.path.exists(counter_path), "the first installer never started installing"
+        assert counted(), "the first installer never started installing"
         victim.send_signal(signal.SIGKILL)
         victim.communicate(timeout=30)
         # The killed installer's waited-for program may still run; it must not keep the lock.
