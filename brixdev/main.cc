@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "brixdev/args.h"
@@ -24,10 +25,10 @@ int main(int argc, char** argv) {
     std::fputs("brixdev: no device: set BRIX_DEVICE or give -d DIR\n", stderr);
     return 2;
   }
-  std::string out;
   std::string err;
-  const int status = brixdev::RegExport(command.device, command.key, &out, &err);
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  const int status = brixdev::RegExport(command.device, command.key, [](std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  }, &err);
   std::fputs(err.c_str(), stderr);
   if (std::fflush(stdout) != 0) return 2;
   return status;

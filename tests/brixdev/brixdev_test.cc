@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/regstore/names.h"
 #include "platform/posix/regstore/store.h"
 #include "tests/platform/posix/regstore/test_support.h"
 #include "brixdev/args.h"
@@ -166,6 +167,73 @@ TEST(BrixdevTool, ExportsTheWholeRegistryOrOneSubtree) {
     EXPECT_NE(none.err.find("no such key"), std::string::npos) << missing;
     EXPECT_TRUE(none.out.empty()) << missing;
   }
+}
+
+// A deep key, with keys beside the path at every tenth level: each key is
+// printed once, below its parent and after its smaller siblings, whole or
+// from any key on the way.
+TEST(BrixdevTool, ExportsADeepKeyLevelByLevel) {
+  constexpr int kDepth = 300;
+  regtest::TempDevice device;
+  {
+    std::string error;
+    std::unique_ptr<regstore::Store> store = regstore::Store::Open(device.path(), &error);
+    ASSERT_NE(store, nullptr) << error;
+    std::u16string deep = u"Deep";
+    for (int level = 0; level < kDepth; ++level) deep += u"\\L" + regstore::FromUtf8(std::to_string(level));
+    regstore::KeyId key = 0;
+    bool created = false;
+    ASSERT_EQ(store->Begin(), regstore::kOk);
+    ASSERT_EQ(store->CreateKey(regstore::Store::RootKey(regstore::kRootLocalMachine), deep, &key, &created),
+              regstore::kOk);
+    ASSERT_EQ(store->SetValue(key, u"leaf", 4, std::string("\1\0\0\0", 4)), regstore::kOk);
+    std::u16string path = u"Deep";
+    for (int level = 0; level < kDepth; level += 10) {
+      ASSERT_EQ(store->FindKey(regstore::Store::RootKey(regstore::kRootLocalMachine), path, &key), regstore::kOk);
+      regstore::KeyId side = 0;
+      ASSERT_EQ(store->CreateKey(key, u"a" + regstore::FromUtf8(std::to_string(level)), &side, &created), regstore::kOk);
+      ASSERT_EQ(store->CreateKey(key, u"z", &side, &created), regstore::kOk);
+      for (int step = level; step < level + 10; ++step) path += u"\\L" + regstore::FromUtf8(std::to_string(step));
+    }
+    ASSERT_EQ(store->Commit(), regstore::kOk);
+  }
+  // Expected: each level's key, with "a<n>" before and "z" after the deeper path at every tenth level.
+  std::string expected;
+  std::string path = "[HKEY_LOCAL_MACHINE\\Deep";
+  std::vector<std::string> after;
+  for (int level = 0; level <= kDepth; ++level) {
+    expected += path + "]\n";
+    if (level == kDepth) expected += "\"leaf\"=dword:00000001\n";
+    expected += "\n";
+    if (level % 10 == 0 && level < kDepth) {
+      expected += path + "\\a" + std::to_string(level) + "]\n\n";
+      after.push_back(path + "\\z]\n\n");
+    }
+    if (level < kDepth) path += "\\L" + std::to_string(level);
+  }
+  for (auto z = after.rbegin(); z != after.rend(); ++z) expected += *z;
+
+  const Outcome all = RunTool({"-d", device.path(), "reg", "export"}, {});
+  ASSERT_EQ(all.status, 0) << all.err;
+  EXPECT_TRUE(all.out == "REGEDIT4\n\n" + expected) << "export differs from the expected tree order";
+  // From a key halfway down: that key and what lies below it, nothing above.
+  std::string middle = "HKEY_LOCAL_MACHINE\\DEEP";
+  for (int level = 0; level < kDepth / 2; ++level) middle += "\\l" + std::to_string(level);
+  const Outcome part = RunTool({"-d", device.path(), "reg", "export", middle}, {});
+  ASSERT_EQ(part.status, 0) << part.err;
+  const std::size_t from = expected.find("\\L" + std::to_string(kDepth / 2 - 1) + "]\n");
+  ASSERT_NE(from, std::string::npos);
+  const std::size_t lineStart = expected.rfind('[', from);
+  std::string tail = expected.substr(lineStart);
+  // Keys beside the path above the starting key are not part of its subtree.
+  std::string kept;
+  for (std::size_t at = 0; at < tail.size();) {
+    const std::size_t end = tail.find("\n\n", at) + 2;
+    const std::string block = tail.substr(at, end - at);
+    if (block.rfind(tail.substr(0, tail.find(']')), 0) == 0) kept += block;
+    at = end;
+  }
+  EXPECT_TRUE(part.out == "REGEDIT4\n\n" + kept) << "subtree export differs";
 }
 
 }  // namespace
