@@ -1,6 +1,7 @@
 #include "platform/posix/regstore/store.h"
 
 #include <sqlite3.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 
@@ -11,6 +12,11 @@ namespace {
 
 // Roots are the rows 1 to 3 of the key table.
 constexpr KeyId kLastRoot = 3;
+
+// Log sizes at which a commit is followed by a checkpoint: always, or when free space runs short.
+constexpr std::int64_t kCheckpointLogBytes = std::int64_t{16} << 20;
+constexpr std::int64_t kSpaceCheckBytes = std::int64_t{128} << 10;
+constexpr std::int64_t kSpareBytes = std::int64_t{256} << 10;
 
 // The device's error number for a failure of the database.
 std::uint32_t DeviceError(int code) {
@@ -202,8 +208,37 @@ bool Store::InTransaction() const { return db_ != nullptr && sqlite3_get_autocom
 bool Store::ReadOnly() const { return db_ != nullptr && sqlite3_db_readonly(db_, "main") == 1; }
 
 std::uint32_t Store::Checkpoint() {
-  const int rc = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  // PASSIVE never waits for readers; what they still use is copied next time.
+  const int rc = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   return rc == SQLITE_OK ? kOk : Fail("checkpoint");
+}
+
+int Store::AfterCommit(void* self, sqlite3*, const char*, int frames) {
+  // Each commit appends every page it changed to the log, so a commit per key
+  // makes the log many times larger than the data it adds. Checkpoints (each
+  // a wait for the disk) come every 16 MiB of log, and sooner when the disk
+  // would not hold the log and the pages a checkpoint adds to the database:
+  // otherwise a nearly full disk would fill with log and take no more keys.
+  auto* store = static_cast<Store*>(self);
+  const std::int64_t logBytes = static_cast<std::int64_t>(frames) * (store->pageBytes_ + 24);
+  bool now = logBytes >= kCheckpointLogBytes;
+  // The free space is looked at again after every kSpaceCheckBytes of log,
+  // and at once when the log has started over.
+  if (logBytes < store->lastLogBytes_) store->nextSpaceCheck_ = 0;
+  store->lastLogBytes_ = logBytes;
+  if (!now && logBytes >= store->nextSpaceCheck_) {
+    store->nextSpaceCheck_ = logBytes + kSpaceCheckBytes;
+    struct statvfs fs{};
+    if (::statvfs(store->path_.c_str(), &fs) == 0) {
+      const std::int64_t free = static_cast<std::int64_t>(fs.f_bavail) * static_cast<std::int64_t>(fs.f_frsize);
+      now = free < 2 * logBytes + kSpareBytes + kSpaceCheckBytes;
+    }
+  }
+  if (now) {
+    store->Checkpoint();
+    store->nextSpaceCheck_ = 0;
+  }
+  return SQLITE_OK;
 }
 
 std::uint32_t Store::FindChild(KeyId parent, const std::string& fold, KeyId* child) {

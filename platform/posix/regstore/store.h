@@ -95,7 +95,7 @@ class Store {
   bool InTransaction() const;
   // True when the database file can only be read.
   bool ReadOnly() const;
-  // Moves committed changes into the database file and empties its write-ahead log; 0 or an error code.
+  // Moves committed changes into the database file, without waiting for readers; 0 or an error code.
   std::uint32_t Checkpoint();
 
   // Creates or opens subKey below parent, creating missing keys on the way;
@@ -135,12 +135,17 @@ class Store {
   std::uint32_t FindChild(KeyId parent, const std::string& fold, KeyId* child);
   std::uint32_t Run(const char* sql);
   std::int64_t Count(const char* sql);
+  static int AfterCommit(void* self, sqlite3* db, const char* name, int frames);
 
   sqlite3* db_ = nullptr;
   std::unique_ptr<Statements> stmts_;
   std::string message_;
   std::string notice_;
   KeyId issued_ = 0;  // the highest key id this connection has handed out, committed or not
+  std::string path_;  // the database file, for the free space beside it
+  std::int64_t pageBytes_ = 4096;
+  std::int64_t nextSpaceCheck_ = 0;  // log size at which free space is looked at next
+  std::int64_t lastLogBytes_ = 0;
 };
 
 }  // namespace regstore
