@@ -146,18 +146,16 @@ std::uint32_t EndChange(State& state) {
 }
 
 // The key behind a root constant or an open handle: 0 and *id, or the error to return.
-std::uint32_t Resolve(const State& state, RegKey key, regstore::KeyId* id, bool* root) {
+std::uint32_t Resolve(const State& state, RegKey key, regstore::KeyId* id) {
   if (key <= 0xFFFFFFFFu) {
     if (const regstore::KeyId r = regstore::Store::RootKey(static_cast<std::uint32_t>(key)); r != 0) {
       *id = r;
-      *root = true;
       return 0;
     }
   }
   const auto found = state.handles.find(key);
   if (found == state.handles.end()) return regstore::kErrorInvalidHandle;
   *id = found->second.id;
-  *root = false;
   return found->second.lost;
 }
 
@@ -190,8 +188,7 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
   State& state = Registry();
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
   regstore::KeyId parent = 0;
-  bool isRoot = false;
-  if (const std::uint32_t r = Resolve(state, root, &parent, &isRoot); r != 0) return Fail(r);
+  if (const std::uint32_t r = Resolve(state, root, &parent); r != 0) return Fail(r);
   if (const std::uint32_t r = CheckSubKey(View(subKey)); r != 0) return Fail(r);
   if (const std::uint32_t r = BeginChange(state); r != regstore::kOk) return Fail(r);
   regstore::KeyId id = 0;
@@ -214,8 +211,7 @@ std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, c
   State& state = Registry();
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
   regstore::KeyId id = 0;
-  bool isRoot = false;
-  if (const std::uint32_t r = Resolve(state, key, &id, &isRoot); r != 0) return Fail(r);
+  if (const std::uint32_t r = Resolve(state, key, &id); r != 0) return Fail(r);
   if (const std::uint32_t r = BeginChange(state); r != regstore::kOk) return Fail(r);
   const std::string_view bytes(static_cast<const char*>(data), size);
   const std::uint32_t result = state.store->SetValue(id, View(name), type, size == 0 ? std::string_view() : bytes);

@@ -24,8 +24,9 @@ constexpr int kBusyTimeoutMs = 30000;
 // Roots are the rows 1 to 3 of the key table and the only keys without a
 // parent. A value belongs to a key and a key to its parent: the database
 // refuses anything else and removes a key's values and children with it.
-// AUTOINCREMENT keeps the id of a key that was ever made, even one rolled
-// back, from being given to another key.
+// AUTOINCREMENT keeps the id of a key that was ever committed from being
+// given to another key; Store::Begin does the same for ids handed out in a
+// transaction that was rolled back.
 constexpr const char* kTables =
     "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT,"
     " parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
