@@ -1,18 +1,16 @@
 // Opening the registry database: the device folder's file, never a link out
 // of it, its layout created on first use and older layouts upgraded in place.
-#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
+#include "platform/posix/regstore/file_calls.h"
 #include "platform/posix/regstore/store.h"
 
 namespace regstore {
@@ -67,31 +65,6 @@ constexpr const char* kUpgradeFrom1 =
     "DROP TABLE keys_v1;"
     "PRAGMA user_version = 2;";
 
-// Every file SQLite opens: never through a symbolic link, never a file with
-// further hard links, whatever a link may appear between a check and the open.
-int OpenNoFollow(const char* path, int flags, int mode) {
-  const int fd = ::open(path, flags | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) return fd;
-  struct stat st{};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink > 1) {
-    ::close(fd);
-    errno = EMLINK;
-    return -1;
-  }
-  return fd;
-}
-
-// SQLite's own no-follow flag covers the database file alone, not the -wal
-// and -shm files beside it, so its open call is replaced for all of them.
-void GuardOpens() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    sqlite3_vfs* unix = sqlite3_vfs_find("unix");
-    if (unix != nullptr && unix->iVersion >= 3 && unix->xSetSystemCall != nullptr)
-      unix->xSetSystemCall(unix, "open", reinterpret_cast<sqlite3_syscall_ptr>(&OpenNoFollow));
-  });
-}
-
 // Why path (or a companion file SQLite keeps beside it) must not be opened, or "".
 // The open itself refuses links too; this names the reason.
 std::string LinkProblem(const std::string& path) {
@@ -122,7 +95,7 @@ std::unique_ptr<Store> Store::Connect(const std::string& deviceDir, bool create,
     return nullptr;
   }
   const std::string path = DatabasePath(real);
-  GuardOpens();
+  InstallFileCalls();
   if (const std::string problem = LinkProblem(path); !problem.empty()) {
     *error = problem;
     return nullptr;

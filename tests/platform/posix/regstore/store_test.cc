@@ -329,4 +329,60 @@ TEST(RegistryStoreOpen, Layout1IsReadAsItIsAndUpgradedForWritingWithoutLosingARo
   EXPECT_EQ(store->Notice(), "");
 }
 
+// Writes to the write-ahead log are gathered per commit: every committed frame
+// must be in the file when the commit returns (another connection reads it
+// from there at once), also for a transaction too large to be gathered whole
+// and for one that follows a rolled-back transaction that wrote to the log.
+TEST_F(RegistryStoreTest, EveryCommitIsInTheLogFileWhenItReturns) {
+  std::string error;
+  std::unique_ptr<Store> reader = Store::OpenExisting(device_.path(), &error);
+  ASSERT_NE(reader, nullptr) << error;
+  const std::string wal = Store::DatabasePath(device_.path()) + "-wal";
+  const struct {
+    const char* what;
+    std::size_t valueBytes;
+    int values;
+    bool rolledBackFirst;
+  } cases[] = {
+      {"small commit", 40, 3, false},
+      {"commit of 6 MiB", 1 << 20, 6, false},
+      {"commit after a rolled-back commit of 6 MiB", 100, 2, true},
+  };
+  int round = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.rolledBackFirst) {
+      ASSERT_EQ(store_->Begin(), regstore::kOk);
+      const KeyId dropped = Create(kMachine, u"Dropped");
+      for (int v = 0; v < 6; ++v)
+        ASSERT_EQ(store_->SetValue(dropped, regstore::FromUtf8(std::to_string(v)), 3, std::string(1 << 20, 'd')),
+                  regstore::kOk);
+      store_->Rollback();
+    }
+    for (int k = 0; k < 5; ++k, ++round) {
+      const std::u16string path = u"Log\\K" + regstore::FromUtf8(std::to_string(round));
+      ASSERT_EQ(store_->Begin(), regstore::kOk);
+      const KeyId key = Create(kMachine, path);
+      for (int v = 0; v < c.values; ++v)
+        ASSERT_EQ(store_->SetValue(key, regstore::FromUtf8(std::to_string(v)), 3,
+                                   std::string(c.valueBytes, static_cast<char>('a' + (round + v) % 26))),
+                  regstore::kOk);
+      ASSERT_EQ(store_->Commit(), regstore::kOk);
+      // Nothing of the log is held back: it ends with the commit's last frame.
+      const auto walBytes = std::filesystem::file_size(wal);
+      EXPECT_EQ((walBytes - 32) % (1024 + 24), 0u) << walBytes;
+      KeyId seen = 0;
+      ASSERT_EQ(reader->FindKey(kMachine, path, &seen), regstore::kOk);
+      for (int v = 0; v < c.values; ++v) {
+        Value value;
+        ASSERT_EQ(reader->GetValue(seen, regstore::FromUtf8(std::to_string(v)), &value), regstore::kOk);
+        ASSERT_TRUE(value.data == std::string(c.valueBytes, static_cast<char>('a' + (round + v) % 26)));
+      }
+    }
+  }
+  KeyId dropped = 0;
+  EXPECT_EQ(reader->FindKey(kMachine, u"Dropped", &dropped), regstore::kErrorFileNotFound);
+  EXPECT_EQ(reader->IntegrityCheck(), "ok");
+}
+
 }  // namespace
