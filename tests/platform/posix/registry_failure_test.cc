@@ -238,37 +238,6 @@ TEST_F(RegistryFailureTest, NamesTheDeviceRefusesCreateNothing) {
   EXPECT_EQ(stored.size(), 2u);
 }
 
-// A database file the program may not write: every change fails with a code
-// (as an unprivileged user, since root writes any file), and nothing changes.
-TEST_F(RegistryFailureTest, AReadOnlyDatabaseRefusesEveryChange) {
-  ASSERT_EQ(WriteKeys(0, 1, 1), std::vector<bool>{false});
-  plat::posix::RegistryReset();
-  ASSERT_EQ(::chmod(device_.path().c_str(), 0777), 0);
-  ASSERT_EQ(::chmod(Store::DatabasePath(device_.path()).c_str(), 0444), 0);
-  const pid_t child = regtest::StartChild([] {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 40;
-    plat::posix::RegistryReset();
-    plat::RegKey key = 0;
-    const std::string data = "changed";
-    const std::int32_t open = plat::RegKeyCreate(plat::kHkeyLocalMachine, u"Full\\K0", kFullAccess, &key, nullptr);
-    if (open == 0) return 41;
-    if (plat::RegKeyCreate(plat::kHkeyLocalMachine, u"Full\\New", kFullAccess, &key, nullptr) != open) return 42;
-    if (plat::RegValueSet(plat::kHkeyLocalMachine, u"v0", 3, data.data(), 7) != open) return 43;
-    return open == 5 ? 0 : 44;
-  });
-  EXPECT_EQ(regtest::WaitChild(child), 0);
-  ExpectWholeOrReported(0, {false}, 1);
-  std::string error;
-  std::unique_ptr<Store> store = Store::OpenExisting(device_.path(), &error);
-  ASSERT_NE(store, nullptr) << error;
-  KeyId id = 0;
-  ASSERT_EQ(store->FindKey(kMachine, u"Full\\K0", &id), regstore::kOk);
-  regstore::Value value;
-  ASSERT_EQ(store->GetValue(id, u"v0", &value), regstore::kOk);
-  EXPECT_EQ(value.data, ValueData(0, 0));
-  EXPECT_EQ(store->FindKey(kMachine, u"Full\\New", &id), regstore::kErrorFileNotFound);
-}
-
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
