@@ -101,23 +101,21 @@ std::string Comment(const regstore::Value& value) {
   return line;
 }
 
-std::u16string KeyPath(const regstore::Key& key) {
-  std::u16string path = regstore::RootName(key.root);
+std::u16string KeyPath(std::uint32_t root, const std::vector<std::u16string>& names) {
+  std::u16string path = regstore::RootName(root);
   path += u'\\';
-  for (std::size_t i = 0; i < key.path.size(); ++i) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
     if (i > 0) path += u'\\';
-    path += key.path[i];
+    path += names[i];
   }
   return path;
 }
 
-// Keys in tree order: by root, then name by name with capitals folded, so
-// that a key's parent and siblings stand before its children.
+// Keys in tree order: by root, then name by name, so that a key's parent and
+// siblings stand before its children.
 bool KeyBefore(const regstore::Key& a, const regstore::Key& b) {
   if (a.root != b.root) return a.root < b.root;
-  return std::lexicographical_compare(
-      a.path.begin(), a.path.end(), b.path.begin(), b.path.end(),
-      [](const std::u16string& x, const std::u16string& y) { return regstore::Fold(x) < regstore::Fold(y); });
+  return std::lexicographical_compare(a.path.begin(), a.path.end(), b.path.begin(), b.path.end(), NameBefore);
 }
 
 }  // namespace
@@ -167,30 +165,35 @@ std::string FormatValue(const regstore::Value& value) {
   return regstore::ToUtf8(line);
 }
 
+bool NameBefore(const std::u16string& a, const std::u16string& b) { return regstore::Fold(a) < regstore::Fold(b); }
+
+std::string FormatKeyBlock(std::uint32_t root, const std::vector<std::u16string>& path,
+                           std::vector<regstore::Value> values) {
+  // A root is no key line of its own unless it holds values; it is then
+  // written with a final backslash, which the importer opens as the root.
+  if (path.empty() && values.empty()) return "";
+  std::sort(values.begin(), values.end(),
+            [](const regstore::Value& a, const regstore::Value& b) { return NameBefore(a.name, b.name); });
+  const std::u16string keyLine = u"[" + KeyPath(root, path) + u"]";
+  bool printable = ReadsBack(keyLine);
+  for (const std::u16string& name : path) printable = printable && name.find(u']') == std::u16string::npos;
+  std::string out;
+  if (printable) {
+    out += regstore::ToUtf8(keyLine) + "\n";
+    for (const regstore::Value& value : values) out += FormatValue(value) + "\n";
+  } else {
+    // A key the importer cannot name is shown, with its values, as comments:
+    // values under no key line would land in the key before it.
+    out += "; " + CommentText(keyLine) + "\n";
+    for (const regstore::Value& value : values) out += Comment(value) + "\n";
+  }
+  return out + "\n";
+}
+
 std::string FormatExport(std::vector<regstore::Key> keys) {
   std::sort(keys.begin(), keys.end(), KeyBefore);
-  std::string out = "REGEDIT4\n\n";
-  for (regstore::Key& key : keys) {
-    // A root is no key line of its own unless it holds values; it is then
-    // written with a final backslash, which the importer opens as the root.
-    if (key.path.empty() && key.values.empty()) continue;
-    std::sort(key.values.begin(), key.values.end(), [](const regstore::Value& a, const regstore::Value& b) {
-      return regstore::Fold(a.name) < regstore::Fold(b.name);
-    });
-    const std::u16string keyLine = u"[" + KeyPath(key) + u"]";
-    bool printable = ReadsBack(keyLine);
-    for (const std::u16string& name : key.path) printable = printable && name.find(u']') == std::u16string::npos;
-    if (printable) {
-      out += regstore::ToUtf8(keyLine) + "\n";
-      for (const regstore::Value& value : key.values) out += FormatValue(value) + "\n";
-    } else {
-      // A key the importer cannot name is shown, with its values, as comments:
-      // values under no key line would land in the key before it.
-      out += "; " + CommentText(keyLine) + "\n";
-      for (const regstore::Value& value : key.values) out += Comment(value) + "\n";
-    }
-    out += "\n";
-  }
+  std::string out = kExportHeader;
+  for (regstore::Key& key : keys) out += FormatKeyBlock(key.root, key.path, std::move(key.values));
   return out;
 }
 

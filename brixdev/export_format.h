@@ -3,6 +3,7 @@
 // device gives the same keys and values again.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,19 @@
 
 namespace brixdev {
 
-// The whole export: the header line "REGEDIT4", an empty line, then one block per key
-// (sorted, case-insensitively, parents before children), each ending in an empty line.
+// What every export starts with: the line "REGEDIT4" and an empty line.
+inline constexpr const char* kExportHeader = "REGEDIT4\n\n";
+
+// The block of one key: its key line, its values sorted by name ignoring case, an
+// empty line; "" for a root without values. path holds the names below the root.
+std::string FormatKeyBlock(std::uint32_t root, const std::vector<std::u16string>& path,
+                           std::vector<regstore::Value> values);
+
+// True when sibling name a comes before b in an export: compared ignoring case.
+bool NameBefore(const std::u16string& a, const std::u16string& b);
+
+// The whole export of a list of keys: the header, then one block per key
+// (sorted, case-insensitively, parents before children).
 std::string FormatExport(std::vector<regstore::Key> keys);
 
 // The line of one value, without line feed: an entry the importer reads back, or a comment.

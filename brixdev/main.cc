@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "brixdev/args.h"
@@ -48,7 +49,10 @@ int main(int argc, char** argv) {
       return Finish(2, "", "brixdev: " + command.error + "\nTry 'brixdev --help'.\n");
     case brixdev::Action::kRegExport: {
       if (command.device.empty()) return Finish(2, "", "brixdev: no device: set BRIX_DEVICE or give -d DIR\n");
-      const int status = brixdev::RegExport(command.device, command.key, &out, &err);
+      // Streamed: an export grows with the registry, so it is never held whole.
+      const int status = brixdev::RegExport(command.device, command.key, [](std::string_view text) {
+        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+      }, &err);
       return Finish(status, out, err);
     }
     case brixdev::Action::kRegConvert: {

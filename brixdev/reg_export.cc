@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/regstore/store.h"
@@ -30,9 +32,54 @@ bool SplitKeyArgument(const std::string& key, std::uint32_t* root, std::u16strin
   return true;
 }
 
+// The children of a key in export order, each with its name folded once.
+std::uint32_t SortedChildren(regstore::Store& store, regstore::KeyId key, std::vector<regstore::Child>* children) {
+  if (const std::uint32_t r = store.Children(key, children); r != regstore::kOk) return r;
+  std::vector<std::pair<std::u16string, regstore::Child>> keyed;
+  keyed.reserve(children->size());
+  for (regstore::Child& child : *children) keyed.emplace_back(regstore::Fold(child.name), std::move(child));
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  children->clear();
+  for (auto& entry : keyed) children->push_back(std::move(entry.second));
+  return regstore::kOk;
+}
+
+// Writes the key start, whose names below its root are path, and every key
+// below it, depth first, siblings in name order. One key is read and written
+// at a time: the walk holds the path and the siblings still to come, never the
+// export, so a deep or wide tree costs what it prints.
+std::uint32_t WriteSubtree(regstore::Store& store, regstore::KeyId start, std::uint32_t root,
+                           std::vector<std::u16string> path, const ExportSink& out, bool* sinkFull) {
+  struct Level {
+    std::vector<regstore::Child> children;
+    std::size_t next = 0;
+  };
+  std::vector<Level> levels;
+  std::vector<regstore::Value> values;
+  regstore::KeyId key = start;
+  for (;;) {
+    if (const std::uint32_t r = store.Values(key, &values); r != regstore::kOk) return r;
+    if (!out(FormatKeyBlock(root, path, std::move(values)))) {
+      *sinkFull = true;
+      return regstore::kOk;
+    }
+    levels.emplace_back();
+    if (const std::uint32_t r = SortedChildren(store, key, &levels.back().children); r != regstore::kOk) return r;
+    // Up to the deepest level with a sibling still to come, leaving the names of finished keys.
+    while (!levels.empty() && levels.back().next == levels.back().children.size()) {
+      levels.pop_back();
+      if (!levels.empty()) path.pop_back();
+    }
+    if (levels.empty()) return regstore::kOk;
+    regstore::Child& child = levels.back().children[levels.back().next++];
+    key = child.id;
+    path.push_back(std::move(child.name));
+  }
+}
+
 }  // namespace
 
-int RegExport(const std::string& deviceDir, const std::string& key, std::string* out, std::string* err) {
+int RegExport(const std::string& deviceDir, const std::string& key, const ExportSink& out, std::string* err) {
   if (!IsDirectory(deviceDir)) {
     *err = "brixdev: no device folder: " + deviceDir + "\n";
     return 2;
@@ -50,8 +97,7 @@ int RegExport(const std::string& deviceDir, const std::string& key, std::string*
       *err = "brixdev: no such key: " + key + "\n";
       return 1;
     }
-    *out = FormatExport({});
-    return 0;
+    return out(kExportHeader) ? 0 : (*err = "brixdev: cannot write the export\n", 2);
   }
   std::string error;
   std::unique_ptr<regstore::Store> store = regstore::Store::OpenExisting(deviceDir, &error);
@@ -59,28 +105,38 @@ int RegExport(const std::string& deviceDir, const std::string& key, std::string*
     *err = "brixdev: cannot open the device registry: " + error + "\n";
     return 2;
   }
-  regstore::KeyId start = regstore::Store::RootKey(root);
-  std::vector<regstore::Key> keys;
-  std::uint32_t result = key.empty() ? regstore::kOk : store->FindKey(start, subKey, &start);
-  if (result == regstore::kErrorFileNotFound) {
-    *err = "brixdev: no such key: " + key + "\n";
-    return 1;
-  }
+  std::vector<std::pair<regstore::KeyId, std::uint32_t>> starts;
+  std::vector<std::u16string> path;
   if (key.empty()) {
-    for (std::uint32_t r : {regstore::kRootClasses, regstore::kRootCurrentUser, regstore::kRootLocalMachine}) {
-      std::vector<regstore::Key> part;
-      result = store->ReadSubtree(regstore::Store::RootKey(r), &part);
-      if (result != regstore::kOk) break;
-      keys.insert(keys.end(), part.begin(), part.end());
+    for (std::uint32_t r : {regstore::kRootClasses, regstore::kRootCurrentUser, regstore::kRootLocalMachine})
+      starts.emplace_back(regstore::Store::RootKey(r), r);
+  } else {
+    regstore::KeyId start = 0;
+    std::uint32_t result = store->FindKey(regstore::Store::RootKey(root), subKey, &start);
+    if (result == regstore::kOk) result = store->KeyPath(start, &root, &path);
+    if (result == regstore::kErrorFileNotFound) {
+      *err = "brixdev: no such key: " + key + "\n";
+      return 1;
     }
-  } else if (result == regstore::kOk) {
-    result = store->ReadSubtree(start, &keys);
+    if (result != regstore::kOk) {
+      *err = "brixdev: cannot read the device registry: " + store->LastMessage() + "\n";
+      return 2;
+    }
+    starts.emplace_back(start, root);
   }
-  if (result != regstore::kOk) {
-    *err = "brixdev: cannot read the device registry: " + store->LastMessage() + "\n";
+  bool sinkFull = !out(kExportHeader);
+  for (const auto& [start, startRoot] : starts) {
+    if (sinkFull) break;
+    if (WriteSubtree(*store, start, startRoot, key.empty() ? std::vector<std::u16string>() : path, out, &sinkFull) !=
+        regstore::kOk) {
+      *err = "brixdev: cannot read the device registry: " + store->LastMessage() + "\n";
+      return 2;
+    }
+  }
+  if (sinkFull) {
+    *err = "brixdev: cannot write the export\n";
     return 2;
   }
-  *out = FormatExport(std::move(keys));
   return 0;
 }
 

@@ -41,15 +41,18 @@ std::uint32_t ByteCount(const CValueNode& value) {
   return measured < value.size ? static_cast<std::uint32_t>(measured) : value.size;
 }
 
+// Sets every value of the key; a value that cannot be set is reported with
+// the call's result and the next value is written as usual.
 void WriteValues(plat::RegKey key, const CKeyNode& node) {
   static const std::uint8_t kEmptyString[2] = {0, 0};
   for (const CValueNode* value = node.values.get(); value != nullptr; value = value->next.get()) {
-    if (value->type == kRegSz && value->size == 0) {
-      // A string without data is written as the empty string.
-      plat::RegValueSet(key, value->name.c_str(), value->type, kEmptyString, sizeof kEmptyString);
-      continue;
-    }
-    plat::RegValueSet(key, value->name.c_str(), value->type, value->data.get(), ByteCount(*value));
+    // A string without data is written as the empty string.
+    const bool empty = value->type == kRegSz && value->size == 0;
+    const std::int32_t result =
+        empty ? plat::RegValueSet(key, value->name.c_str(), value->type, kEmptyString, sizeof kEmptyString)
+              : plat::RegValueSet(key, value->name.c_str(), value->type, value->data.get(), ByteCount(*value));
+    if (result != 0)
+      plat::DebugPrint(u"CBrixparse::UpdateRegistry::RegSetValueEx err = %d\r\n", result);
   }
 }
 
@@ -78,7 +81,10 @@ int CBrixparse::UpdateRegistry(CKeyNode* first) {
       continue;
     }
     WriteValues(key, *node);
-    plat::RegKeyClose(key);
+    // The registry may store a key's values only when it is closed: a failing
+    // close can mean values lost, so it is reported too.
+    if (const std::int32_t result = plat::RegKeyClose(key); result != 0)
+      plat::DebugPrint(u"CBrixparse::UpdateRegistry::RegCloseKey err = %d\r\n", result);
   }
   return 1;
 }

@@ -1,17 +1,20 @@
 // Registry operations of the device simulator, over the registry database of
 // the device folder named by BRIX_DEVICE.
 //
-// Writes are grouped: the first key opened starts a write transaction, and it
-// is committed once no key is open any more, so that the values a program
-// sets between opening and closing a key reach the database together, never
-// half. Keys opened and closed in quick succession (an import) share one
-// commit: the transaction is committed when the last key closes only once it
-// is kBatchWindow old; otherwise a flusher thread commits it when the window
-// ends, unless another key has been opened by then. Other processes thus wait
-// at most about one window for the write lock, and a killed program loses at
-// most its last window of closed keys, whole keys only.
-#include <chrono>
-#include <condition_variable>
+// Writes are made in transactions: the first key opened starts one, and it is
+// committed when no key of it is open any more, inside the RegKeyClose that
+// closes the last one, so that the values a program sets between opening and
+// closing a key reach the database together or not at all, and the close
+// reports whether they did. A value set on a root while no key is open is a
+// transaction of its own, committed inside RegValueSet. Commits do not wait
+// for the disk (the database syncs at checkpoints), which keeps a commit per
+// key cheap; a killed program loses at most the key it was writing.
+//
+// When the database drops a transaction (disk full, I/O error), every key
+// handle of it is marked lost: each further call on such a handle fails with
+// the same error, its close included, so that no value is ever reported set
+// that was not kept. Calls never write through a lost handle: its key may
+// have gone with the transaction.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -19,7 +22,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "platform/platform.h"
 #include "platform/posix/diagnostics.h"
@@ -35,9 +37,9 @@ constexpr RegKey kFirstHandle = 0x1000;
 constexpr RegKey kHandleStep = 4;
 constexpr RegKey kHandleLimit = 0x7FFF0000;
 
-constexpr std::chrono::milliseconds kBatchWindow(100);
-
-using Clock = std::chrono::steady_clock;
+// Longest name of one key in a path, and of a value, in UTF-16 units, as the device's registry takes them.
+constexpr std::size_t kMaxKeyName = 255;
+constexpr std::size_t kMaxValueName = 16383;
 
 std::mutex& Lock() {
   static std::mutex mutex;
@@ -48,50 +50,29 @@ void Report(const char* what, const std::string& message) {
   posix::Diagnose(std::string("registry: ") + what + message);
 }
 
+struct Handle {
+  regstore::KeyId id = 0;
+  std::uint32_t lost = 0;  // the error that dropped the handle's transaction, 0 while it stands
+};
+
 struct State {
   std::unique_ptr<regstore::Store> store;
-  std::map<RegKey, regstore::KeyId> handles;
+  std::map<RegKey, Handle> handles;
   RegKey next = kFirstHandle;
-  Clock::time_point batchStart;
-  std::thread flusher;
-  std::condition_variable wake;
-  bool stopping = false;
+  std::size_t open = 0;  // handles that belong to the transaction in progress
 
   ~State() { Close(); }
 
-  // Called without the lock held: the flusher needs it to finish.
   void Close() {
-    {
-      std::lock_guard<std::mutex> guard(Lock());
-      stopping = true;
-    }
-    wake.notify_all();
-    if (flusher.joinable()) flusher.join();
     std::lock_guard<std::mutex> guard(Lock());
-    // A program that ends without closing its keys still keeps what it wrote.
+    // A program that ends without closing its keys still keeps what it wrote;
+    // nobody is left to tell when that fails, so it is reported here.
     if (store != nullptr && store->InTransaction() && store->Commit() != regstore::kOk)
-      Report("commit failed: ", store->LastMessage());
+      Report("keys left open at the end were not stored: ", store->LastMessage());
     store.reset();
     handles.clear();
     next = kFirstHandle;
-    stopping = false;
-  }
-
-  // Commits an idle batch once its window has passed.
-  void FlushLoop() {
-    std::unique_lock<std::mutex> lock(Lock());
-    while (!stopping) {
-      if (store != nullptr && store->InTransaction() && handles.empty()) {
-        const Clock::time_point due = batchStart + kBatchWindow;
-        if (Clock::now() < due) {
-          wake.wait_until(lock, due);
-        } else if (store->Commit() != regstore::kOk) {
-          Report("commit failed: ", store->LastMessage());
-        }
-      } else {
-        wake.wait(lock);
-      }
-    }
+    open = 0;
   }
 };
 
@@ -117,17 +98,66 @@ bool EnsureOpen(State& state) {
   }
   std::string error;
   state.store = regstore::Store::Open(dir, &error);
-  if (state.store == nullptr) Report("", error);
-  return state.store != nullptr;
+  if (state.store == nullptr) {
+    Report("", error);
+    return false;
+  }
+  if (!state.store->Notice().empty()) Report("", state.store->Notice());
+  if (state.store->ReadOnly()) Report("", regstore::Store::DatabasePath(dir) + " is read-only: every change is refused");
+  return true;
 }
 
-// The key id behind a root constant or an open handle; 0 when it is neither.
-regstore::KeyId Resolve(const State& state, RegKey key) {
+// Ends the transaction in progress after a failure: its changes are gone, and
+// so is every handle of it. Returns code, the failure to report.
+std::uint32_t LoseTransaction(State& state, std::uint32_t code) {
+  Report("changes not stored: ", state.store->LastMessage());
+  state.store->Rollback();
+  for (auto& [handle, entry] : state.handles)
+    if (entry.lost == 0) entry.lost = code;
+  state.open = 0;
+  // A full disk may be mostly write-ahead log: moving it into the database
+  // file frees room for the keys that follow.
+  if (code == regstore::kErrorDiskFull) state.store->Checkpoint();
+  return code;
+}
+
+// After a change failed with code: a transaction the database dropped, or one
+// that no open key holds any more, is ended; otherwise it goes on.
+std::uint32_t ChangeFailed(State& state, std::uint32_t code) {
+  if (!state.store->InTransaction() || state.open == 0) return LoseTransaction(state, code);
+  Report("", state.store->LastMessage());
+  return code;
+}
+
+// Starts a transaction unless one is in progress.
+std::uint32_t BeginChange(State& state) {
+  if (state.store->ReadOnly()) return regstore::kErrorAccessDenied;
+  if (state.store->InTransaction()) return regstore::kOk;
+  state.open = 0;
+  const std::uint32_t result = state.store->Begin();
+  if (result != regstore::kOk) Report("", state.store->LastMessage());
+  return result;
+}
+
+// Commits the transaction in progress once no key of it is open any more.
+std::uint32_t EndChange(State& state) {
+  if (state.open != 0 || !state.store->InTransaction()) return regstore::kOk;
+  const std::uint32_t result = state.store->Commit();
+  return result == regstore::kOk ? result : LoseTransaction(state, result);
+}
+
+// The key behind a root constant or an open handle: 0 and *id, or the error to return.
+std::uint32_t Resolve(const State& state, RegKey key, regstore::KeyId* id) {
   if (key <= 0xFFFFFFFFu) {
-    if (const regstore::KeyId root = regstore::Store::RootKey(static_cast<std::uint32_t>(key)); root != 0) return root;
+    if (const regstore::KeyId r = regstore::Store::RootKey(static_cast<std::uint32_t>(key)); r != 0) {
+      *id = r;
+      return 0;
+    }
   }
   const auto found = state.handles.find(key);
-  return found == state.handles.end() ? 0 : found->second;
+  if (found == state.handles.end()) return regstore::kErrorInvalidHandle;
+  *id = found->second.id;
+  return found->second.lost;
 }
 
 RegKey NewHandle(State& state) {
@@ -138,25 +168,16 @@ RegKey NewHandle(State& state) {
   }
 }
 
-// Starts a write batch unless one is open.
-std::uint32_t BeginBatch(State& state) {
-  if (state.store->InTransaction()) return regstore::kOk;
-  state.batchStart = Clock::now();
-  return state.store->Begin();
-}
-
-// Ends the write batch once no key is open any more: at once when its window
-// has passed, otherwise through the flusher when the window ends.
-std::uint32_t CommitWhenIdle(State& state) {
-  if (!state.handles.empty() || !state.store->InTransaction()) return regstore::kOk;
-  if (Clock::now() - state.batchStart >= kBatchWindow) return state.store->Commit();
-  if (!state.flusher.joinable()) state.flusher = std::thread([&state] { state.FlushLoop(); });
-  state.wake.notify_all();
-  return regstore::kOk;
-}
-
 std::u16string_view View(const char16_t* text) {
   return text == nullptr ? std::u16string_view() : std::u16string_view(text, wstr::Len(text));
+}
+
+// The device's verdict on a subkey path: 0, or the error it is refused with.
+std::uint32_t CheckSubKey(std::u16string_view subKey) {
+  if (!subKey.empty() && subKey.front() == u'\\') return regstore::kErrorBadPathname;
+  for (const std::u16string& name : regstore::SplitKeyPath(subKey))
+    if (name.size() > kMaxKeyName) return regstore::kErrorInvalidParameter;
+  return 0;
 }
 
 }  // namespace
@@ -167,17 +188,17 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
   std::lock_guard<std::mutex> guard(Lock());
   State& state = Registry();
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
-  const regstore::KeyId parent = Resolve(state, root);
-  if (parent == 0) return Fail(regstore::kErrorInvalidHandle);
-  if (const std::uint32_t r = BeginBatch(state); r != regstore::kOk) return Fail(r);
+  regstore::KeyId parent = 0;
+  if (const std::uint32_t r = Resolve(state, root, &parent); r != 0) return Fail(r);
+  if (const std::uint32_t r = CheckSubKey(View(subKey)); r != 0) return Fail(r);
+  if (const std::uint32_t r = BeginChange(state); r != regstore::kOk) return Fail(r);
   regstore::KeyId id = 0;
   bool created = false;
-  if (const std::uint32_t r = state.store->CreateKey(parent, View(subKey), &id, &created); r != regstore::kOk) {
-    if (state.handles.empty()) state.store->Rollback();
-    return Fail(r);
-  }
+  if (const std::uint32_t r = state.store->CreateKey(parent, View(subKey), &id, &created); r != regstore::kOk)
+    return Fail(ChangeFailed(state, r));
   const RegKey handle = NewHandle(state);
-  state.handles[handle] = id;
+  state.handles[handle] = Handle{id, 0};
+  ++state.open;
   *key = handle;
   if (disposition != nullptr) *disposition = created ? 1 : 2;
   return 0;
@@ -185,22 +206,20 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
 
 std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
                          std::uint32_t size) {
-  if (data == nullptr && size != 0) return Fail(regstore::kErrorInvalidParameter);
+  if (data == nullptr && size != 0) return Fail(regstore::kErrorNoAccess);
+  if (View(name).size() > kMaxValueName) return Fail(regstore::kErrorInvalidParameter);
   std::lock_guard<std::mutex> guard(Lock());
   State& state = Registry();
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
-  const regstore::KeyId id = Resolve(state, key);
-  if (id == 0) return Fail(regstore::kErrorInvalidHandle);
-  if (const std::uint32_t r = BeginBatch(state); r != regstore::kOk) return Fail(r);
+  regstore::KeyId id = 0;
+  if (const std::uint32_t r = Resolve(state, key, &id); r != 0) return Fail(r);
+  if (const std::uint32_t r = BeginChange(state); r != regstore::kOk) return Fail(r);
   const std::string_view bytes(static_cast<const char*>(data), size);
-  std::uint32_t result = state.store->SetValue(id, View(name), type, size == 0 ? std::string_view() : bytes);
-  if (result != regstore::kOk) {
-    if (state.handles.empty()) state.store->Rollback();
-    return Fail(result);
-  }
-  // A value set on a root while no key is open is a batch of its own.
-  result = CommitWhenIdle(state);
-  return result == regstore::kOk ? 0 : Fail(result);
+  const std::uint32_t result = state.store->SetValue(id, View(name), type, size == 0 ? std::string_view() : bytes);
+  if (result != regstore::kOk) return Fail(ChangeFailed(state, result));
+  // A value set on a root while no key is open is a transaction of its own.
+  if (const std::uint32_t r = EndChange(state); r != regstore::kOk) return Fail(r);
+  return 0;
 }
 
 std::int32_t RegKeyClose(RegKey key) {
@@ -209,9 +228,13 @@ std::int32_t RegKeyClose(RegKey key) {
   if (key <= 0xFFFFFFFFu && regstore::Store::RootKey(static_cast<std::uint32_t>(key)) != 0) return 0;
   const auto found = state.handles.find(key);
   if (found == state.handles.end()) return Fail(regstore::kErrorInvalidHandle);
+  const std::uint32_t lost = found->second.lost;
   state.handles.erase(found);
-  const std::uint32_t result = CommitWhenIdle(state);
-  return result == regstore::kOk ? 0 : Fail(result);
+  // The changes of a lost handle are gone: its close says so once more.
+  if (lost != 0) return Fail(lost);
+  --state.open;
+  if (const std::uint32_t r = EndChange(state); r != regstore::kOk) return Fail(r);
+  return 0;
 }
 
 namespace posix {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/regstore/names.h"
 #include "platform/posix/regstore/store.h"
 #include "tests/platform/posix/regstore/test_support.h"
 #include "brixdev/args.h"
@@ -166,6 +167,65 @@ TEST(BrixdevTool, ExportsTheWholeRegistryOrOneSubtree) {
     EXPECT_NE(none.err.find("no such key"), std::string::npos) << missing;
     EXPECT_TRUE(none.out.empty()) << missing;
   }
+}
+
+// A deep key, with keys beside the path at every tenth level: each key is
+// printed once, below its parent and after its smaller siblings, whole or
+// from any key on the way.
+TEST(BrixdevTool, ExportsADeepKeyLevelByLevel) {
+  constexpr int kDepth = 300;
+  regtest::TempDevice device;
+  {
+    std::string error;
+    std::unique_ptr<regstore::Store> store = regstore::Store::Open(device.path(), &error);
+    ASSERT_NE(store, nullptr) << error;
+    std::u16string deep = u"Deep";
+    for (int level = 0; level < kDepth; ++level) deep += u"\\L" + regstore::FromUtf8(std::to_string(level));
+    regstore::KeyId key = 0;
+    bool created = false;
+    ASSERT_EQ(store->Begin(), regstore::kOk);
+    ASSERT_EQ(store->CreateKey(regstore::Store::RootKey(regstore::kRootLocalMachine), deep, &key, &created),
+              regstore::kOk);
+    ASSERT_EQ(store->SetValue(key, u"leaf", 4, std::string("\1\0\0\0", 4)), regstore::kOk);
+    std::u16string path = u"Deep";
+    for (int level = 0; level < kDepth; level += 10) {
+      ASSERT_EQ(store->FindKey(regstore::Store::RootKey(regstore::kRootLocalMachine), path, &key), regstore::kOk);
+      regstore::KeyId side = 0;
+      ASSERT_EQ(store->CreateKey(key, u"a" + regstore::FromUtf8(std::to_string(level)), &side, &created), regstore::kOk);
+      ASSERT_EQ(store->CreateKey(key, u"z", &side, &created), regstore::kOk);
+      for (int step = level; step < level + 10; ++step) path += u"\\L" + regstore::FromUtf8(std::to_string(step));
+    }
+    ASSERT_EQ(store->Commit(), regstore::kOk);
+  }
+  // Each level's key; at every tenth level "a<n>" before the deeper path and "z" after all of it.
+  std::vector<std::string> blocks;
+  std::vector<std::string> after;
+  std::string path = "[HKEY_LOCAL_MACHINE\\Deep", top;
+  for (int level = 0; level <= kDepth; ++level) {
+    if (level == kDepth / 2) top = path;
+    blocks.push_back(path + "]\n" + (level == kDepth ? "\"leaf\"=dword:00000001\n" : "") + "\n");
+    if (level % 10 == 0 && level < kDepth) {
+      blocks.push_back(path + "\\a" + std::to_string(level) + "]\n\n");
+      after.insert(after.begin(), path + "\\z]\n\n");
+    }
+    path += "\\L" + std::to_string(level);
+  }
+  blocks.insert(blocks.end(), after.begin(), after.end());
+  // Whole, and from a key halfway down (named in other case): that key and the keys below it.
+  std::string middle = "HKEY_LOCAL_MACHINE\\DEEP";
+  for (int level = 0; level < kDepth / 2; ++level) middle += "\\l" + std::to_string(level);
+  std::string whole = "REGEDIT4\n\n", part = whole;
+  for (const std::string& block : blocks) {
+    whole += block;
+    if (block.rfind(top + "]", 0) == 0 || block.rfind(top + "\\", 0) == 0) part += block;
+  }
+  const Outcome all = RunTool({"-d", device.path(), "reg", "export"}, {});
+  ASSERT_EQ(all.status, 0) << all.err;
+  EXPECT_TRUE(all.out == whole) << "export differs from the expected tree order";
+  const Outcome sub = RunTool({"-d", device.path(), "reg", "export", middle}, {});
+  ASSERT_EQ(sub.status, 0) << sub.err;
+  EXPECT_TRUE(sub.out == part) << "subtree export differs";
+  EXPECT_GT(part.size(), whole.size() / 10);
 }
 
 }  // namespace

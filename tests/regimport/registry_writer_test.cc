@@ -147,6 +147,48 @@ TEST(UpdateRegistry, FailedCreateIsReportedAndTheNextKeyWritten) {
   EXPECT_EQ(plat::fake::CallsOf("RegKeyClose").size(), 1u);
 }
 
+// A value that cannot be set, or a key whose close fails, is reported with
+// the call's result; everything else is written as usual, and the run still ends with 0.
+TEST(UpdateRegistry, ValuesAndClosesThatFailAreReportedWithTheirResult) {
+  const std::string script =
+      "[HKEY_LOCAL_MACHINE\\A]\n\"a1\"=dword:1\n\"a2\"=\"\n\"a3\"=hex:03\n"
+      "[HKEY_LOCAL_MACHINE\\B]\n\"b1\"=dword:4\n";
+  const struct {
+    const char* what;
+    plat::fake::Failure failure;
+    std::u16string debug;
+    std::vector<std::u16string> stored;  // "key\\value" of the values that reach the registry
+  } cases[] = {
+      {"second value of A", {"RegValueSet", 112, 2, {}},
+       u"CBrixparse::UpdateRegistry::RegSetValueEx err = 112\r\n", {u"A\\a1", u"A\\a3", u"B\\b1"}},
+      {"every value of A", {"RegValueSet", 5, 0, u"HKEY_LOCAL_MACHINE\\A"},
+       u"CBrixparse::UpdateRegistry::RegSetValueEx err = 5\r\n"
+       u"CBrixparse::UpdateRegistry::RegSetValueEx err = 5\r\n"
+       u"CBrixparse::UpdateRegistry::RegSetValueEx err = 5\r\n",
+       {u"B\\b1"}},
+      {"close of A", {"RegKeyClose", 1016, 1, {}},
+       u"CBrixparse::UpdateRegistry::RegCloseKey err = 1016\r\n", {u"A\\a1", u"A\\a2", u"A\\a3", u"B\\b1"}},
+      {"close of B", {"RegKeyClose", 112, 2, {}},
+       u"CBrixparse::UpdateRegistry::RegCloseKey err = 112\r\n", {u"A\\a1", u"A\\a2", u"A\\a3", u"B\\b1"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    plat::fake::Reset();
+    plat::fake::AddFile(regtest::kScriptPath, script);
+    plat::fake::InjectFailure(c.failure);
+    EXPECT_EQ(plat::AppMain(nullptr, regtest::kScriptPath), 0);
+    EXPECT_EQ(plat::fake::DebugText(), c.debug);
+    std::vector<std::u16string> stored;
+    for (const char16_t* entry : {u"A\\a1", u"A\\a2", u"A\\a3", u"B\\b1"}) {
+      const std::u16string text(entry);
+      if (Value(u"HKEY_LOCAL_MACHINE\\" + text.substr(0, 1), text.substr(2)).has_value()) stored.push_back(text);
+    }
+    EXPECT_EQ(stored, c.stored);
+    // Both keys are closed whatever failed.
+    EXPECT_EQ(plat::fake::CallsOf("RegKeyClose").size(), 2u);
+  }
+}
+
 TEST(UpdateRegistry, DuplicatesAreWrittenInOrderAndEmptyKeysCreated) {
   ASSERT_EQ(ImportScript("[HKEY_LOCAL_MACHINE\\A]\n\"v\"=dword:1\n\"v\"=dword:2\n"
                          "[HKEY_LOCAL_MACHINE\\Empty]\n"),

@@ -1,34 +1,31 @@
 #include "platform/posix/regstore/store.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
+#include <sys/statvfs.h>
 
-#include <chrono>
-#include <map>
-#include <thread>
+#include <algorithm>
 
 #include "platform/posix/regstore/names.h"
 
 namespace regstore {
 namespace {
 
-// Waiting time for a lock held by another process before a write gives up.
-constexpr int kBusyTimeoutMs = 30000;
-constexpr int kSchemaVersion = 1;
-
-// Roots are the rows 1 to 3 of the key table, children of the pseudo-parent 0.
+// Roots are the rows 1 to 3 of the key table.
 constexpr KeyId kLastRoot = 3;
 
-constexpr const char* kSchema =
-    "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, fold TEXT NOT NULL,"
-    " name TEXT NOT NULL, UNIQUE(parent, fold));"
-    "CREATE TABLE vals(key INTEGER NOT NULL, fold TEXT NOT NULL, name TEXT NOT NULL,"
-    " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID;"
-    "INSERT INTO keys(id, parent, fold, name) VALUES"
-    " (1, 0, 'hkey_classes_root', 'HKEY_CLASSES_ROOT'),"
-    " (2, 0, 'hkey_current_user', 'HKEY_CURRENT_USER'),"
-    " (3, 0, 'hkey_local_machine', 'HKEY_LOCAL_MACHINE');"
-    "PRAGMA user_version = 1;";
+// Log sizes at which a commit is followed by a checkpoint: always, or when free space runs short.
+constexpr std::int64_t kCheckpointLogBytes = std::int64_t{16} << 20;
+constexpr std::int64_t kSpaceCheckBytes = std::int64_t{128} << 10;
+constexpr std::int64_t kSpareBytes = std::int64_t{256} << 10;
+
+// The device's error number for a failure of the database.
+std::uint32_t DeviceError(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_FULL: return kErrorDiskFull;
+    case SQLITE_READONLY: return kErrorAccessDenied;
+    default: return kErrorRegistryIoFailed;
+  }
+}
 
 // One prepared statement, finalized with its owner.
 class Statement {
@@ -69,15 +66,10 @@ std::string ColumnBlob(sqlite3_stmt* stmt, int index) {
   return p == nullptr ? std::string() : std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)));
 }
 
-bool FileExists(const std::string& path) {
-  struct stat st{};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
 }  // namespace
 
 struct Store::Statements {
-  Statement findChild, insertKey, upsertValue, getValue, keyInfo, subtreeKeys, subtreeValues;
+  Statement findChild, insertKey, upsertValue, getValue, keyInfo, children, values, keepIssued;
 };
 
 const char16_t* RootName(std::uint32_t root) {
@@ -125,78 +117,27 @@ Store::~Store() {
   sqlite3_close_v2(db_);
 }
 
-std::unique_ptr<Store> Store::Open(const std::string& deviceDir, std::string* error) {
-  sqlite3* db = nullptr;
-  const std::string path = DatabasePath(deviceDir);
-  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  std::unique_ptr<Store> store(new Store(db));
-  if (rc != SQLITE_OK) {
-    *error = path + ": " + sqlite3_errstr(rc);
-    return nullptr;
-  }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  // Switching to WAL needs a moment of exclusive access; a second process
-  // opening at the same instant may see SQLITE_BUSY, so try again briefly.
-  std::uint32_t result = kOk;
-  for (int attempt = 0;; ++attempt) {
-    const int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) break;
-    if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) || attempt == 100) {
-      result = store->Fail("journal mode");
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  // NORMAL in WAL mode syncs only at checkpoints: a commit per key stays
-  // cheap, and a crash still leaves the last commits or fewer, never a torn one.
-  if (result == kOk) result = store->Run("PRAGMA synchronous=NORMAL");
-  if (result == kOk) result = store->CreateSchema();
-  if (result == kOk) result = store->Prepare();
-  if (result != kOk) {
-    *error = path + ": " + store->message_;
-    return nullptr;
-  }
-  return store;
-}
-
-std::unique_ptr<Store> Store::OpenExisting(const std::string& deviceDir, std::string* error) {
-  const std::string path = DatabasePath(deviceDir);
-  if (!FileExists(path)) {
-    *error = path + ": no such file";
-    return nullptr;
-  }
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  std::unique_ptr<Store> store(new Store(db));
-  if (rc != SQLITE_OK) {
-    *error = path + ": " + sqlite3_errstr(rc);
-    return nullptr;
-  }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  const int version = store->SchemaVersion();
-  if (version != kSchemaVersion) {
-    *error = path + ": not a device registry database";
-    return nullptr;
-  }
-  if (store->Prepare() != kOk) {
-    *error = path + ": " + store->message_;
-    return nullptr;
-  }
-  return store;
-}
-
 std::uint32_t Store::Run(const char* sql) {
   char* text = nullptr;
   const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &text);
   if (rc == SQLITE_OK) return kOk;
-  message_ = std::string(sql) + ": " + (text != nullptr ? text : sqlite3_errstr(rc));
+  message_ = std::string(sql).substr(0, 60) + ": " + (text != nullptr ? text : sqlite3_errstr(rc));
   sqlite3_free(text);
-  return kErrorRegistryIoFailed;
+  return DeviceError(sqlite3_extended_errcode(db_));
 }
 
 std::uint32_t Store::Fail(const char* what) {
   message_ = std::string(what) + ": " + sqlite3_errmsg(db_);
-  return kErrorRegistryIoFailed;
+  return DeviceError(sqlite3_extended_errcode(db_));
+}
+
+std::int64_t Store::Count(const char* sql) {
+  sqlite3_stmt* stmt = nullptr;
+  std::int64_t count = -1;
+  if (sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+    count = sqlite3_column_int64(stmt, 0);
+  sqlite3_finalize(stmt);
+  return count;
 }
 
 int Store::SchemaVersion() {
@@ -207,27 +148,6 @@ int Store::SchemaVersion() {
     version = sqlite3_column_int(stmt, 0);
   sqlite3_finalize(stmt);
   return version;
-}
-
-std::uint32_t Store::CreateSchema() {
-  // An existing registry opens without the write lock, so that opening never
-  // waits for another process's writes.
-  int version = SchemaVersion();
-  if (version == kSchemaVersion) return kOk;
-  std::uint32_t result = Begin();
-  if (result != kOk) return result;
-  version = SchemaVersion();
-  if (version == 0) {
-    result = Run(kSchema);
-  } else if (version != kSchemaVersion) {
-    message_ = "not a device registry database";
-    result = kErrorRegistryIoFailed;
-  }
-  if (result != kOk) {
-    Rollback();
-    return result;
-  }
-  return Commit();
 }
 
 std::uint32_t Store::Prepare() {
@@ -242,13 +162,8 @@ std::uint32_t Store::Prepare() {
        " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data"},
       {&stmts_->getValue, "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2"},
       {&stmts_->keyInfo, "SELECT parent, name FROM keys WHERE id = ?1"},
-      {&stmts_->subtreeKeys,
-       "WITH RECURSIVE sub(id, parent, name) AS (SELECT id, parent, name FROM keys WHERE id = ?1"
-       " UNION ALL SELECT k.id, k.parent, k.name FROM keys k JOIN sub ON k.parent = sub.id)"
-       " SELECT id, parent, name FROM sub"},
-      {&stmts_->subtreeValues,
-       "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN sub ON k.parent = sub.id)"
-       " SELECT v.key, v.name, v.type, v.data FROM vals v JOIN sub ON v.key = sub.id"},
+      {&stmts_->children, "SELECT id, name FROM keys WHERE parent = ?1"},
+      {&stmts_->values, "SELECT name, type, data FROM vals WHERE key = ?1"},
   };
   for (const auto& entry : list)
     if (entry.stmt->Prepare(db_, entry.sql) != SQLITE_OK) return Fail("prepare");
@@ -258,7 +173,23 @@ std::uint32_t Store::Prepare() {
 std::uint32_t Store::Begin() {
   // IMMEDIATE takes the write lock at once (waiting through the busy timeout),
   // so that a transaction never fails later when it turns from reading to writing.
-  return sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK ? kOk : Fail("begin");
+  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return Fail("begin");
+  if (issued_ == 0) return kOk;
+  // A rolled-back transaction takes its sequence number back with it; ids
+  // handed out before must still never name another key. (Prepared here, as
+  // only a writer, never a reader of an older layout, has the sequence table.)
+  if (stmts_->keepIssued.get() == nullptr &&
+      stmts_->keepIssued.Prepare(db_, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'keys' AND seq < ?1") != SQLITE_OK) {
+    const std::uint32_t result = Fail("keep key ids");
+    Rollback();
+    return result;
+  }
+  Use use(stmts_->keepIssued);
+  sqlite3_bind_int64(*use, 1, issued_);
+  if (sqlite3_step(*use) == SQLITE_DONE) return kOk;
+  const std::uint32_t result = Fail("keep key ids");
+  Rollback();
+  return result;
 }
 
 std::uint32_t Store::Commit() {
@@ -273,6 +204,42 @@ void Store::Rollback() {
 }
 
 bool Store::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+
+bool Store::ReadOnly() const { return db_ != nullptr && sqlite3_db_readonly(db_, "main") == 1; }
+
+std::uint32_t Store::Checkpoint() {
+  // PASSIVE never waits for readers; what they still use is copied next time.
+  const int rc = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  return rc == SQLITE_OK ? kOk : Fail("checkpoint");
+}
+
+int Store::AfterCommit(void* self, sqlite3*, const char*, int frames) {
+  // Each commit appends every page it changed to the log, so a commit per key
+  // makes the log many times larger than the data it adds. Checkpoints (each
+  // a wait for the disk) come every 16 MiB of log, and sooner when the disk
+  // would not hold the log and the pages a checkpoint adds to the database:
+  // otherwise a nearly full disk would fill with log and take no more keys.
+  auto* store = static_cast<Store*>(self);
+  const std::int64_t logBytes = static_cast<std::int64_t>(frames) * (store->pageBytes_ + 24);
+  bool now = logBytes >= kCheckpointLogBytes;
+  // The free space is looked at again after every kSpaceCheckBytes of log,
+  // and at once when the log has started over.
+  if (logBytes < store->lastLogBytes_) store->nextSpaceCheck_ = 0;
+  store->lastLogBytes_ = logBytes;
+  if (!now && logBytes >= store->nextSpaceCheck_) {
+    store->nextSpaceCheck_ = logBytes + kSpaceCheckBytes;
+    struct statvfs fs{};
+    if (::statvfs(store->path_.c_str(), &fs) == 0) {
+      const std::int64_t free = static_cast<std::int64_t>(fs.f_bavail) * static_cast<std::int64_t>(fs.f_frsize);
+      now = free < 2 * logBytes + kSpareBytes + kSpaceCheckBytes;
+    }
+  }
+  if (now) {
+    store->Checkpoint();
+    store->nextSpaceCheck_ = 0;
+  }
+  return SQLITE_OK;
+}
 
 std::uint32_t Store::FindChild(KeyId parent, const std::string& fold, KeyId* child) {
   Use use(stmts_->findChild);
@@ -308,6 +275,7 @@ std::uint32_t Store::CreateKey(KeyId parent, std::u16string_view subKey, KeyId* 
       BindText(*use, 3, utf8);
       result = sqlite3_step(*use) == SQLITE_DONE ? kOk : Fail("create key");
       child = sqlite3_last_insert_rowid(db_);
+      if (result == kOk && child > issued_) issued_ = child;
     }
     if (result != kOk) break;
     current = child;
@@ -364,9 +332,33 @@ std::uint32_t Store::GetValue(KeyId key, std::u16string_view name, Value* value)
   return kOk;
 }
 
-std::uint32_t Store::ReadSubtree(KeyId key, std::vector<Key>* keys) {
-  // The path of the starting key, walked up to its root.
-  std::vector<std::u16string> top;
+std::uint32_t Store::Children(KeyId key, std::vector<Child>* children) {
+  children->clear();
+  Use use(stmts_->children);
+  sqlite3_bind_int64(*use, 1, key);
+  int rc;
+  while ((rc = sqlite3_step(*use)) == SQLITE_ROW)
+    children->push_back(Child{sqlite3_column_int64(*use, 0), FromUtf8(ColumnText(*use, 1))});
+  return rc == SQLITE_DONE ? kOk : Fail("read keys");
+}
+
+std::uint32_t Store::Values(KeyId key, std::vector<Value>* values) {
+  values->clear();
+  Use use(stmts_->values);
+  sqlite3_bind_int64(*use, 1, key);
+  int rc;
+  while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
+    Value value;
+    value.name = FromUtf8(ColumnText(*use, 0));
+    value.type = static_cast<std::uint32_t>(sqlite3_column_int64(*use, 1));
+    value.data = ColumnBlob(*use, 2);
+    values->push_back(std::move(value));
+  }
+  return rc == SQLITE_DONE ? kOk : Fail("read values");
+}
+
+std::uint32_t Store::KeyPath(KeyId key, std::uint32_t* root, std::vector<std::u16string>* path) {
+  path->clear();
   KeyId walk = key;
   while (walk > kLastRoot) {
     Use use(stmts_->keyInfo);
@@ -375,65 +367,33 @@ std::uint32_t Store::ReadSubtree(KeyId key, std::vector<Key>* keys) {
     if (rc == SQLITE_DONE) return kErrorFileNotFound;
     if (rc != SQLITE_ROW) return Fail("read key");
     walk = sqlite3_column_int64(*use, 0);
-    top.insert(top.begin(), FromUtf8(ColumnText(*use, 1)));
+    path->push_back(FromUtf8(ColumnText(*use, 1)));
   }
   if (walk < 1) return kErrorFileNotFound;
-  const std::uint32_t root = kRootClasses + static_cast<std::uint32_t>(walk - 1);
+  // Collected from the key upwards: reversed once, so a deep key costs its depth, not its square.
+  std::reverse(path->begin(), path->end());
+  *root = kRootClasses + static_cast<std::uint32_t>(walk - 1);
+  return kOk;
+}
 
-  struct Row {
-    KeyId parent;
-    std::u16string name;
-    std::size_t slot = 0;
-    bool placed = false;
-  };
-  std::map<KeyId, Row> rows;
-  {
-    Use use(stmts_->subtreeKeys);
-    sqlite3_bind_int64(*use, 1, key);
-    int rc;
-    while ((rc = sqlite3_step(*use)) == SQLITE_ROW)
-      rows[sqlite3_column_int64(*use, 0)] = Row{sqlite3_column_int64(*use, 1), FromUtf8(ColumnText(*use, 2))};
-    if (rc != SQLITE_DONE) return Fail("read subtree");
-  }
-  if (rows.find(key) == rows.end()) return kErrorFileNotFound;
-
-  // Paths are built parent first, whatever order the rows arrived in.
+std::uint32_t Store::ReadSubtree(KeyId key, std::vector<Key>* keys) {
+  Key top;
+  if (const std::uint32_t r = KeyPath(key, &top.root, &top.path); r != kOk) return r;
   std::vector<Key> result;
-  std::vector<KeyId> pending;
-  for (auto& [id, row] : rows) {
-    for (KeyId at = id; !rows[at].placed;) {
-      const KeyId up = rows[at].parent;
-      if (at != key && !rows[up].placed) {
-        pending.push_back(at);
-        at = up;
-        continue;
-      }
-      Key entry;
-      entry.root = root;
-      entry.path = at == key ? top : result[rows[up].slot].path;
-      if (at != key) entry.path.push_back(rows[at].name);
-      rows[at].slot = result.size();
-      rows[at].placed = true;
-      result.push_back(std::move(entry));
-      if (pending.empty()) break;
-      at = pending.back();
-      pending.pop_back();
+  std::vector<std::pair<KeyId, Key>> pending;
+  pending.emplace_back(key, std::move(top));
+  std::vector<Child> children;
+  while (!pending.empty()) {
+    auto [id, entry] = std::move(pending.back());
+    pending.pop_back();
+    if (const std::uint32_t r = Values(id, &entry.values); r != kOk) return r;
+    if (const std::uint32_t r = Children(id, &children); r != kOk) return r;
+    for (Child& child : children) {
+      Key below{entry.root, entry.path, {}};
+      below.path.push_back(std::move(child.name));
+      pending.emplace_back(child.id, std::move(below));
     }
-  }
-  {
-    Use use(stmts_->subtreeValues);
-    sqlite3_bind_int64(*use, 1, key);
-    int rc;
-    while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
-      const auto owner = rows.find(sqlite3_column_int64(*use, 0));
-      if (owner == rows.end()) continue;
-      Value value;
-      value.name = FromUtf8(ColumnText(*use, 1));
-      value.type = static_cast<std::uint32_t>(sqlite3_column_int64(*use, 2));
-      value.data = ColumnBlob(*use, 3);
-      result[owner->second.slot].values.push_back(std::move(value));
-    }
-    if (rc != SQLITE_DONE) return Fail("read subtree values");
+    result.push_back(std::move(entry));
   }
   *keys = std::move(result);
   return kOk;
@@ -447,6 +407,11 @@ std::string Store::IntegrityCheck() {
     if (!verdict.empty()) verdict += '\n';
     verdict += ColumnText(stmt, 0);
   }
+  sqlite3_finalize(stmt);
+  // A row that names a missing key is no damage to the file, but it is to the registry.
+  if (sqlite3_prepare_v2(db_, "PRAGMA foreign_key_check", -1, &stmt, nullptr) != SQLITE_OK) return sqlite3_errmsg(db_);
+  while (sqlite3_step(stmt) == SQLITE_ROW)
+    verdict += "\nforeign key: " + ColumnText(stmt, 0) + " row " + std::to_string(sqlite3_column_int64(stmt, 1));
   sqlite3_finalize(stmt);
   return verdict;
 }

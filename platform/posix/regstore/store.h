@@ -5,7 +5,9 @@
 // the spelling they were first created with. Values keep their type and bytes
 // exactly. Several processes may write at once: a writer waits for the others
 // instead of failing. Every change is made inside a transaction, so a process
-// killed while writing leaves the last committed state behind.
+// killed while writing leaves the last committed state behind. A value always
+// belongs to an existing key (enforced by the database), and a key id is
+// never given to another key.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +28,16 @@ inline constexpr std::uint32_t kRootLocalMachine = 0x80000002u;
 // Result codes, numbered as the device numbers them.
 inline constexpr std::uint32_t kOk = 0;
 inline constexpr std::uint32_t kErrorFileNotFound = 2;         // no such key or value
+inline constexpr std::uint32_t kErrorAccessDenied = 5;         // the database is read-only
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;        // not a root or open key
-inline constexpr std::uint32_t kErrorInvalidParameter = 87;    // missing pointer argument
-inline constexpr std::uint32_t kErrorRegistryIoFailed = 1016;  // the database failed
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;    // missing pointer argument, name too long
+inline constexpr std::uint32_t kErrorDiskFull = 112;           // no room left for the database
+inline constexpr std::uint32_t kErrorBadPathname = 161;        // subkey path starting with a backslash
+inline constexpr std::uint32_t kErrorNoAccess = 998;           // data pointer missing for a byte count
+inline constexpr std::uint32_t kErrorRegistryIoFailed = 1016;  // the database failed otherwise
+
+// Version of the database layout written and read; version 1 is upgraded when opened for writing.
+inline constexpr int kSchemaVersion = 2;
 
 using KeyId = std::int64_t;
 
@@ -36,6 +45,11 @@ struct Value {
   std::u16string name;
   std::uint32_t type = 0;
   std::string data;  // the value's bytes, exactly as set
+};
+
+struct Child {
+  KeyId id = 0;
+  std::u16string name;
 };
 
 struct Key {
@@ -53,9 +67,13 @@ std::vector<std::u16string> SplitKeyPath(std::u16string_view subKey);
 
 class Store {
  public:
-  // Opens DIR/registry.db, creating the file and its tables when absent; nullptr and *error on failure.
+  // Opens DIR/registry.db for writing, creating the file and its tables when
+  // absent and upgrading an older layout; nullptr and *error on failure. A
+  // database file (or -wal, -shm, -journal file) that is a symbolic link or
+  // has further hard links is refused, never followed.
   static std::unique_ptr<Store> Open(const std::string& deviceDir, std::string* error);
-  // Opens an existing DIR/registry.db without ever creating it; nullptr and *error on failure.
+  // Opens an existing DIR/registry.db for reading, as it is, without ever creating
+  // or upgrading it; nullptr and *error on failure. Links are refused as by Open.
   static std::unique_ptr<Store> OpenExisting(const std::string& deviceDir, std::string* error);
   // Path of the database file of a device folder.
   static std::string DatabasePath(const std::string& deviceDir);
@@ -72,8 +90,13 @@ class Store {
   std::uint32_t Commit();
   // Drops the changes since Begin.
   void Rollback();
-  // True between Begin and Commit or Rollback.
+  // True between Begin and Commit or Rollback; false also once the database
+  // has dropped a transaction by itself after a failure (disk full, I/O error).
   bool InTransaction() const;
+  // True when the database file can only be read.
+  bool ReadOnly() const;
+  // Moves committed changes into the database file, without waiting for readers; 0 or an error code.
+  std::uint32_t Checkpoint();
 
   // Creates or opens subKey below parent, creating missing keys on the way;
   // *created tells whether the last key was new. 0 or an error code.
@@ -84,27 +107,45 @@ class Store {
   std::uint32_t SetValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data);
   // Reads one value; 0, kErrorFileNotFound or an error code.
   std::uint32_t GetValue(KeyId key, std::u16string_view name, Value* value);
-  // Every key at and below key, with its values; 0 or an error code.
+  // The direct children of key, in no particular order; 0 or an error code.
+  std::uint32_t Children(KeyId key, std::vector<Child>* children);
+  // The values of key, in no particular order; 0 or an error code.
+  std::uint32_t Values(KeyId key, std::vector<Value>* values);
+  // The root and the names from the root down to key; 0, kErrorFileNotFound or an error code.
+  std::uint32_t KeyPath(KeyId key, std::uint32_t* root, std::vector<std::u16string>* path);
+  // Every key at and below key, with its values, parents before children; 0 or an error code.
   std::uint32_t ReadSubtree(KeyId key, std::vector<Key>* keys);
-  // Result of SQLite's own consistency check: "ok" when the file is sound.
+  // Result of SQLite's own consistency and foreign key checks: "ok" when the file is sound.
   std::string IntegrityCheck();
 
   // Text of the last database failure.
   const std::string& LastMessage() const { return message_; }
+  // What opening the database changed besides the connection (an upgrade), or "".
+  const std::string& Notice() const { return notice_; }
 
  private:
   explicit Store(sqlite3* db);
   struct Statements;
+  static std::unique_ptr<Store> Connect(const std::string& deviceDir, bool create, std::string* error);
   std::uint32_t Prepare();
   std::uint32_t CreateSchema();
+  std::uint32_t Upgrade();
   int SchemaVersion();
   std::uint32_t Fail(const char* what);
   std::uint32_t FindChild(KeyId parent, const std::string& fold, KeyId* child);
   std::uint32_t Run(const char* sql);
+  std::int64_t Count(const char* sql);
+  static int AfterCommit(void* self, sqlite3* db, const char* name, int frames);
 
   sqlite3* db_ = nullptr;
   std::unique_ptr<Statements> stmts_;
   std::string message_;
+  std::string notice_;
+  KeyId issued_ = 0;  // the highest key id this connection has handed out, committed or not
+  std::string path_;  // the database file, for the free space beside it
+  std::int64_t pageBytes_ = 4096;
+  std::int64_t nextSpaceCheck_ = 0;  // log size at which free space is looked at next
+  std::int64_t lastLogBytes_ = 0;
 };
 
 }  // namespace regstore

@@ -216,6 +216,22 @@ void Registry(Expect& e) {
   const std::int32_t bad = plat::RegKeyCreate(0, u"X", kAllAccess, &key, &disposition);
   e.True(bad != 0, u"a key below no root was created");
   e.Number(plat::LastError(), bad, u"failing result left as last error");
+  // What the registry refuses, with the codes the device simulator gives too.
+  const std::u16string longName = u"Software\\BrixBackendCheck\\" + std::u16string(300, u'k');
+  e.Number(plat::RegKeyCreate(plat::kHkeyCurrentUser, longName.c_str(), kAllAccess, &key, &disposition), 87,
+           u"key name of 300 characters");
+  e.Number(plat::RegKeyCreate(plat::kHkeyCurrentUser, u"\\Software\\BrixBackendCheck", kAllAccess, &key,
+                              &disposition),
+           161, u"leading backslash");
+  e.Number(plat::RegKeyCreate(plat::kHkeyCurrentUser, u"Software\\BrixBackendCheck\\A", kAllAccess, &key,
+                              &disposition),
+           0, u"open again");
+  const std::u16string longValue(16384, u'v');
+  e.Number(plat::RegValueSet(key, longValue.c_str(), 4, &value, 4), 87, u"value name of 16384 characters");
+  e.Number(plat::RegValueSet(key, u"n", 4, nullptr, 4), 998, u"no data");
+  e.Number(plat::RegKeyClose(key), 0, u"close again");
+  e.Number(plat::RegKeyClose(key), 6, u"close of a closed key");
+  e.Number(plat::LastError(), 6, u"failing close left as last error");
 }
 
 }  // namespace

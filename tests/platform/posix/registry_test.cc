@@ -151,8 +151,8 @@ TEST_F(RegistryPosixTest, AValueSetOnARootWithNoKeyOpenIsCommittedByItself) {
   }));
 }
 
-// Keys closed in quick succession share a commit, but the batch is committed
-// soon after the last key closes even when the program stays on.
+// A key is committed by its close, so another process sees it while the
+// program stays on, and can write in between.
 TEST_F(RegistryPosixTest, AnIdleBatchIsCommittedWithoutFurtherCalls) {
   std::unique_ptr<Store> observer = Observer();
   KeyId found = 0;

@@ -1,7 +1,9 @@
 #include "platform/posix/regstore/store.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -235,6 +237,152 @@ TEST(RegistryStoreConcurrency, SeveralProcessesWritingAtOnceAllSucceed) {
               key.path[2]);
   }
   EXPECT_EQ(leaves, kProcesses * kKeys);
+}
+
+// A value needs its key and a key its parent, whatever the caller does, and
+// the id of a key that was ever made, even rolled back, goes to no other key.
+TEST_F(RegistryStoreTest, NoValueWithoutItsKeyAndNoKeyIdGivenTwice) {
+  ASSERT_EQ(store_->Begin(), regstore::kOk);
+  const KeyId dropped = Create(kMachine, u"Dropped");
+  store_->Rollback();
+  EXPECT_EQ(store_->SetValue(dropped, u"v", 4, std::string(4, '\1')), regstore::kErrorRegistryIoFailed);
+  EXPECT_EQ(store_->SetValue(987654, u"v", 4, std::string(4, '\1')), regstore::kErrorRegistryIoFailed);
+  KeyId orphan = 0;
+  bool created = false;
+  EXPECT_EQ(store_->CreateKey(dropped, u"Child", &orphan, &created), regstore::kErrorRegistryIoFailed);
+  const KeyId next = Create(kMachine, u"Next");
+  EXPECT_GT(next, dropped);
+  EXPECT_EQ(store_->IntegrityCheck(), "ok");
+}
+
+// Layout 1 (no foreign keys, ids given again) as an earlier simulator wrote
+// it, with the damage a failed write could leave: values whose key is gone,
+// a key whose parent is gone.
+void WriteLayout1(const std::string& path) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const char* sql =
+      "PRAGMA journal_mode=WAL;"
+      "CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, fold TEXT NOT NULL,"
+      " name TEXT NOT NULL, UNIQUE(parent, fold));"
+      "CREATE TABLE vals(key INTEGER NOT NULL, fold TEXT NOT NULL, name TEXT NOT NULL,"
+      " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID;"
+      "INSERT INTO keys VALUES (1, 0, 'hkey_classes_root', 'HKEY_CLASSES_ROOT'),"
+      " (2, 0, 'hkey_current_user', 'HKEY_CURRENT_USER'), (3, 0, 'hkey_local_machine', 'HKEY_LOCAL_MACHINE'),"
+      " (4, 3, 'software', 'Software'), (5, 4, 'vendor', 'Vendor'), (7, 6, 'stray', 'Stray');"
+      "INSERT INTO vals VALUES (5, 'n', 'N', 4, x'05000000'), (3, 'top', 'Top', 3, x'01'),"
+      " (9, 'lost', 'Lost', 1, x'6c000000'), (7, 's', 'S', 3, x'07');"
+      "PRAGMA user_version = 1;";
+  ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+std::int64_t Count(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  sqlite3_stmt* stmt = nullptr;
+  std::int64_t count = -1;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK && sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW)
+    count = sqlite3_column_int64(stmt, 0);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return count;
+}
+
+TEST(RegistryStoreOpen, Layout1IsReadAsItIsAndUpgradedForWritingWithoutLosingARow) {
+  regtest::TempDevice device;
+  const std::string path = Store::DatabasePath(device.path());
+  WriteLayout1(path);
+  std::string error;
+  {
+    std::unique_ptr<Store> reader = Store::OpenExisting(device.path(), &error);
+    ASSERT_NE(reader, nullptr) << error;
+    KeyId vendor = 0;
+    ASSERT_EQ(reader->FindKey(kMachine, u"software\\vendor", &vendor), regstore::kOk);
+    EXPECT_EQ(reader->Notice(), "");
+  }
+  EXPECT_EQ(Count(path, "PRAGMA user_version"), 1);
+
+  std::unique_ptr<Store> store = Store::Open(device.path(), &error);
+  ASSERT_NE(store, nullptr) << error;
+  EXPECT_NE(store->Notice().find("1 keys and 2 values"), std::string::npos) << store->Notice();
+  EXPECT_EQ(store->IntegrityCheck(), "ok");
+  KeyId vendor = 0;
+  ASSERT_EQ(store->FindKey(kMachine, u"Software\\Vendor", &vendor), regstore::kOk);
+  Value value;
+  ASSERT_EQ(store->GetValue(vendor, u"n", &value), regstore::kOk);
+  EXPECT_EQ(value.data, std::string("\5\0\0\0", 4));
+  ASSERT_EQ(store->GetValue(kMachine, u"top", &value), regstore::kOk);
+  // New keys take ids above every id the old file used, also those of lost rows.
+  KeyId added = 0;
+  bool created = false;
+  ASSERT_EQ(store->CreateKey(kMachine, u"Added", &added, &created), regstore::kOk);
+  EXPECT_GT(added, 9);
+  store.reset();
+  EXPECT_EQ(Count(path, "PRAGMA user_version"), 2);
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM lost_keys WHERE id = 7"), 1);
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM lost_values"), 2);
+
+  // A file already upgraded opens without a word.
+  store = Store::Open(device.path(), &error);
+  ASSERT_NE(store, nullptr) << error;
+  EXPECT_EQ(store->Notice(), "");
+}
+
+// Writes to the write-ahead log are gathered per commit: every committed frame
+// must be in the file when the commit returns (another connection reads it
+// from there at once), also for a transaction too large to be gathered whole
+// and for one that follows a rolled-back transaction that wrote to the log.
+TEST_F(RegistryStoreTest, EveryCommitIsInTheLogFileWhenItReturns) {
+  std::string error;
+  std::unique_ptr<Store> reader = Store::OpenExisting(device_.path(), &error);
+  ASSERT_NE(reader, nullptr) << error;
+  const std::string wal = Store::DatabasePath(device_.path()) + "-wal";
+  const struct {
+    const char* what;
+    std::size_t valueBytes;
+    int values;
+    bool rolledBackFirst;
+  } cases[] = {
+      {"small commit", 40, 3, false},
+      {"commit of 6 MiB", 1 << 20, 6, false},
+      {"commit after a rolled-back commit of 6 MiB", 100, 2, true},
+  };
+  int round = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.rolledBackFirst) {
+      ASSERT_EQ(store_->Begin(), regstore::kOk);
+      const KeyId dropped = Create(kMachine, u"Dropped");
+      for (int v = 0; v < 6; ++v)
+        ASSERT_EQ(store_->SetValue(dropped, regstore::FromUtf8(std::to_string(v)), 3, std::string(1 << 20, 'd')),
+                  regstore::kOk);
+      store_->Rollback();
+    }
+    for (int k = 0; k < 5; ++k, ++round) {
+      const std::u16string path = u"Log\\K" + regstore::FromUtf8(std::to_string(round));
+      ASSERT_EQ(store_->Begin(), regstore::kOk);
+      const KeyId key = Create(kMachine, path);
+      for (int v = 0; v < c.values; ++v)
+        ASSERT_EQ(store_->SetValue(key, regstore::FromUtf8(std::to_string(v)), 3,
+                                   std::string(c.valueBytes, static_cast<char>('a' + (round + v) % 26))),
+                  regstore::kOk);
+      ASSERT_EQ(store_->Commit(), regstore::kOk);
+      // Nothing of the log is held back: it ends with the commit's last frame.
+      const auto walBytes = std::filesystem::file_size(wal);
+      EXPECT_EQ((walBytes - 32) % (1024 + 24), 0u) << walBytes;
+      KeyId seen = 0;
+      ASSERT_EQ(reader->FindKey(kMachine, path, &seen), regstore::kOk);
+      for (int v = 0; v < c.values; ++v) {
+        Value value;
+        ASSERT_EQ(reader->GetValue(seen, regstore::FromUtf8(std::to_string(v)), &value), regstore::kOk);
+        ASSERT_TRUE(value.data == std::string(c.valueBytes, static_cast<char>('a' + (round + v) % 26)));
+      }
+    }
+  }
+  KeyId dropped = 0;
+  EXPECT_EQ(reader->FindKey(kMachine, u"Dropped", &dropped), regstore::kErrorFileNotFound);
+  EXPECT_EQ(reader->IntegrityCheck(), "ok");
 }
 
 }  // namespace

@@ -1,0 +1,11 @@
+// The file system calls SQLite makes for the registry database, replaced
+// once per process: opens that never follow a link, and writes to the
+// write-ahead log gathered into one call per commit.
+#pragma once
+
+namespace regstore {
+
+// Installs the replacements in SQLite's unix file layer (once; later calls do nothing).
+void InstallFileCalls();
+
+}  // namespace regstore
