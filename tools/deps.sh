@@ -32,3 +32,5 @@ ensure_packages() {
 BRIX_BUILD_PACKAGES="cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev python3"
 # What the Windows builds and their tests under Wine need.
 BRIX_WIN32_PACKAGES="g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick"
+# What the fuzz preset needs (tools/fuzz.sh only; the test run does not build it).
+BRIX_FUZZ_PACKAGES="clang libclang-rt-dev"
