@@ -118,7 +118,8 @@ std::optional<Outcome> Expected(const std::u16string& line, bool* multiSz) {
     const std::size_t end = text.find(u'"', delimiter + 1);
     if (end == npos) return none;
     out.type = kRegSz;
-    out.data = Units(std::u16string_view(text).substr(delimiter + 1, end - delimiter - 1)) + std::string(2, '\0');
+    out.data = Units(std::u16string_view(text).substr(delimiter + 1, end - delimiter - 1)) +
+               std::string(2, '\0');
     return out;
   }
   std::size_t w = value;

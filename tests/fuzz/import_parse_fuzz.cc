@@ -227,14 +227,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(keys.size() == model.size(),
              std::to_string(keys.size()) + " keys, the rules give " + std::to_string(model.size()));
   for (std::size_t i = 0; i < keys.size(); ++i) {
-    const auto what = [&] { return "key " + std::to_string(i + 1) + " \"" + fuzz::Show(keys[i].path) + "\""; };
-    FUZZ_CHECK(keys[i].path == model[i].path, what() + ", the rules give \"" + fuzz::Show(model[i].path) + "\"");
+    const auto what = [&] {
+      return "key " + std::to_string(i + 1) + " \"" + fuzz::Show(keys[i].path) + "\"";
+    };
+    FUZZ_CHECK(keys[i].path == model[i].path,
+               what() + ", the rules give \"" + fuzz::Show(model[i].path) + "\"");
     FUZZ_CHECK(keys[i].values.size() == model[i].values.size(),
                what() + ": " + std::to_string(keys[i].values.size()) + " values, the rules give " +
                    std::to_string(model[i].values.size()));
     for (std::size_t k = 0; k < keys[i].values.size(); ++k)
       FUZZ_CHECK(keys[i].values[k] == model[i].values[k],
-                 what() + " value " + std::to_string(k + 1) + " \"" + fuzz::Show(keys[i].values[k].name) + "\"");
+                 what() + " value " + std::to_string(k + 1) + " \"" +
+                     fuzz::Show(keys[i].values[k].name) + "\"");
   }
 
   parser.UpdateRegistry(first);

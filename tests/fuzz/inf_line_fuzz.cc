@@ -82,7 +82,8 @@ struct Guarded {
   void CheckGuards(const char* name) const {
     for (std::size_t i = 0; i < kGuard; ++i) {
       FUZZ_CHECK(units[i] == kCanary, std::string(name) + ": written before its buffer");
-      FUZZ_CHECK(units[kGuard + kPathChars + i] == kCanary, std::string(name) + ": written beyond its buffer");
+      FUZZ_CHECK(units[kGuard + kPathChars + i] == kCanary,
+                 std::string(name) + ": written beyond its buffer");
     }
   }
   // The text in the buffer, which must hold its terminator.

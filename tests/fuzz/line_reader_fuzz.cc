@@ -120,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(expected.compare(text.size(), read.size(), read) == 0,
                where() + "; expected \"" + fuzz::Show(expected.substr(text.size(), read.size())) + "\"");
     const std::size_t feed = read.find(u'\n');
-    FUZZ_CHECK(feed == std::u16string::npos || feed + 1 == read.size(), "text behind a line feed; " + where());
+    FUZZ_CHECK(feed == std::u16string::npos || feed + 1 == read.size(),
+               "text behind a line feed; " + where());
     text += read;
 
     if (r.failed) {
@@ -153,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(text == expected, "reads stalled at unit " + std::to_string(text.size()));
     FUZZ_CHECK(false, "no end after " + std::to_string(maxReads) + " reads");
   }
-  if (ended) FUZZ_CHECK(text == expected, "missing at the end: \"" + fuzz::Show(expected.substr(text.size())) + "\"");
+  if (ended)
+    FUZZ_CHECK(text == expected, "missing at the end: \"" + fuzz::Show(expected.substr(text.size())) + "\"");
   return 0;
 }
