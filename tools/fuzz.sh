@@ -23,7 +23,7 @@ target_options() {
   case "$1" in
     import_parse) echo "-max_len=8192 -dict=tests/fuzz/dict/registry_script.dict" ;;
     entry_parser) echo "-max_len=2048 -dict=tests/fuzz/dict/registry_script.dict" ;;
-    line_reader) echo "-max_len=4096 -dict=tests/fuzz/dict/registry_script.dict" ;;
+    line_reader) echo "-max_len=12000 -dict=tests/fuzz/dict/registry_script.dict" ;;
     inf_line) echo "-max_len=700 -dict=tests/fuzz/dict/install_script.dict" ;;
     *) echo "unknown target: $1" >&2; usage ;;
   esac
