@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (preset fuzz: clang, libFuzzer, ASan, UBSan) and runs
+# them; see docs/fuzzing.md.
+#   bash tools/fuzz.sh run TARGET [SECONDS] [LIBFUZZER OPTIONS...]
+#       fuzzes TARGET (default 600 s) at low priority in build/fuzz/work/TARGET,
+#       starting from its saved corpus; crash inputs go to build/fuzz/crashes/TARGET
+#   bash tools/fuzz.sh merge TARGET
+#       minimises the saved corpus together with the work corpus into
+#       tests/fuzz/corpus/TARGET
+#   bash tools/fuzz.sh replay
+#       runs every saved corpus and crash input once through the libFuzzer builds
+# Targets: import_parse entry_parser line_reader inf_line
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. tools/deps.sh
+# shellcheck disable=SC2086
+ensure_packages $BRIX_BUILD_PACKAGES $BRIX_FUZZ_PACKAGES
+
+usage() { sed -n '4,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+
+# Longest input and dictionary per target.
+target_options() {
+  case "$1" in
+    import_parse) echo "-max_len=8192 -dict=tests/fuzz/dict/registry_script.dict" ;;
+    entry_parser) echo "-max_len=2048 -dict=tests/fuzz/dict/registry_script.dict" ;;
+    line_reader) echo "-max_len=12000 -dict=tests/fuzz/dict/registry_script.dict" ;;
+    inf_line) echo "-max_len=700 -dict=tests/fuzz/dict/install_script.dict" ;;
+    *) echo "unknown target: $1" >&2; usage ;;
+  esac
+}
+
+build() {
+  cmake --preset fuzz >/dev/null
+  nice cmake --build --preset fuzz
+}
+
+command=${1:-}
+case "$command" in
+  run)
+    target=${2:-}; [ -n "$target" ] || usage
+    seconds=${3:-600}
+    shift $(( $# < 3 ? $# : 3 ))
+    options=$(target_options "$target")
+    build
+    work=build/fuzz/work/$target
+    crashes=build/fuzz/crashes/$target
+    mkdir -p "$work" "$crashes"
+    inputs=(tests/fuzz/corpus/"$target")
+    [ -d tests/fuzz/regressions/"$target" ] && inputs+=(tests/fuzz/regressions/"$target")
+    # shellcheck disable=SC2086
+    nice build/fuzz/tests/fuzz/fuzz_"$target" $options -max_total_time="$seconds" \
+      -print_final_stats=1 -artifact_prefix="$crashes"/ "$@" "$work" "${inputs[@]}"
+    ;;
+  merge)
+    target=${2:-}; [ -n "$target" ] || usage
+    options=$(target_options "$target")
+    build
+    merged=$(mktemp -d)
+    # shellcheck disable=SC2086
+    nice build/fuzz/tests/fuzz/fuzz_"$target" $options -merge=1 "$merged" \
+      tests/fuzz/corpus/"$target" build/fuzz/work/"$target"
+    rm -rf tests/fuzz/corpus/"$target"
+    mv "$merged" tests/fuzz/corpus/"$target"
+    chmod 755 tests/fuzz/corpus/"$target"
+    echo "tests/fuzz/corpus/$target: $(find tests/fuzz/corpus/"$target" -type f | wc -l) files"
+    ;;
+  replay)
+    build
+    ctest --preset fuzz
+    ;;
+  *) usage ;;
+esac
