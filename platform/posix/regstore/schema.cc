@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/posix/regstore/file_calls.h"
@@ -95,13 +96,19 @@ std::unique_ptr<Store> Store::Connect(const std::string& deviceDir, bool create,
     return nullptr;
   }
   const std::string path = DatabasePath(real);
+  // Settings of the library as a whole, taken only before its first use.
+  static std::once_flag configured;
+  std::call_once(configured, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   InstallFileCalls();
   if (const std::string problem = LinkProblem(path); !problem.empty()) {
     *error = problem;
     return nullptr;
   }
   sqlite3* db = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (create ? SQLITE_OPEN_CREATE : 0);
+  // A store is used by one thread at a time (its owner serialises the calls),
+  // so the connection needs no mutex of its own.
+  const int flags =
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   std::unique_ptr<Store> store(new Store(db));
   if (rc != SQLITE_OK) {
@@ -109,8 +116,9 @@ std::unique_ptr<Store> Store::Connect(const std::string& deviceDir, bool create,
     return nullptr;
   }
   sqlite3_extended_result_codes(db, 1);
+  store->readOnly_ = sqlite3_db_readonly(db, "main") == 1;
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  if (store->Run("PRAGMA foreign_keys=ON") != kOk) {
+  if (store->Run("PRAGMA foreign_keys=ON") != kOk || store->PrepareTransactions() != kOk) {
     *error = path + ": " + store->message_;
     return nullptr;
   }

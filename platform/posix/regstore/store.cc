@@ -69,7 +69,7 @@ std::string ColumnBlob(sqlite3_stmt* stmt, int index) {
 }  // namespace
 
 struct Store::Statements {
-  Statement findChild, insertKey, upsertValue, getValue, keyInfo, children, values, keepIssued;
+  Statement begin, commit, rollback, findChild, insertKey, upsertValue, getValue, keyInfo, children, values, keepIssued;
 };
 
 const char16_t* RootName(std::uint32_t root) {
@@ -150,6 +150,14 @@ int Store::SchemaVersion() {
   return version;
 }
 
+std::uint32_t Store::PrepareTransactions() {
+  // Prepared once: a commit per key would otherwise parse these words each time.
+  if (stmts_->begin.Prepare(db_, "BEGIN IMMEDIATE") != SQLITE_OK || stmts_->commit.Prepare(db_, "COMMIT") != SQLITE_OK ||
+      stmts_->rollback.Prepare(db_, "ROLLBACK") != SQLITE_OK)
+    return Fail("prepare");
+  return kOk;
+}
+
 std::uint32_t Store::Prepare() {
   struct {
     Statement* stmt;
@@ -173,8 +181,12 @@ std::uint32_t Store::Prepare() {
 std::uint32_t Store::Begin() {
   // IMMEDIATE takes the write lock at once (waiting through the busy timeout),
   // so that a transaction never fails later when it turns from reading to writing.
-  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return Fail("begin");
-  if (issued_ == 0) return kOk;
+  {
+    Use use(stmts_->begin);
+    if (sqlite3_step(*use) != SQLITE_DONE) return Fail("begin");
+  }
+  // Only ids handed out in a transaction that was not committed need keeping.
+  if (!uncommittedIds_) return kOk;
   // A rolled-back transaction takes its sequence number back with it; ids
   // handed out before must still never name another key. (Prepared here, as
   // only a writer, never a reader of an older layout, has the sequence table.)
@@ -193,19 +205,28 @@ std::uint32_t Store::Begin() {
 }
 
 std::uint32_t Store::Commit() {
-  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return kOk;
-  const std::uint32_t result = Fail("commit");
+  std::uint32_t result = kOk;
+  {
+    Use use(stmts_->commit);
+    if (sqlite3_step(*use) == SQLITE_DONE) {
+      uncommittedIds_ = false;
+      return kOk;
+    }
+    result = Fail("commit");
+  }
   Rollback();
   return result;
 }
 
 void Store::Rollback() {
-  if (InTransaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (!InTransaction()) return;
+  Use use(stmts_->rollback);
+  sqlite3_step(*use);
 }
 
 bool Store::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
 
-bool Store::ReadOnly() const { return db_ != nullptr && sqlite3_db_readonly(db_, "main") == 1; }
+bool Store::ReadOnly() const { return readOnly_; }
 
 std::uint32_t Store::Checkpoint() {
   // PASSIVE never waits for readers; what they still use is copied next time.
@@ -263,19 +284,22 @@ std::uint32_t Store::CreateKey(KeyId parent, std::u16string_view subKey, KeyId* 
   bool madeLast = false;
   std::uint32_t result = kOk;
   for (const std::u16string& name : SplitKeyPath(subKey)) {
-    const std::string fold = ToUtf8(Fold(name));
+    ToUtf8Into(name, true, &fold_);
     KeyId child = 0;
-    result = FindChild(current, fold, &child);
+    result = FindChild(current, fold_, &child);
     madeLast = result == kErrorFileNotFound;
     if (madeLast) {
       Use use(stmts_->insertKey);
-      const std::string utf8 = ToUtf8(name);
+      ToUtf8Into(name, false, &name_);
       sqlite3_bind_int64(*use, 1, current);
-      BindText(*use, 2, fold);
-      BindText(*use, 3, utf8);
+      BindText(*use, 2, fold_);
+      BindText(*use, 3, name_);
       result = sqlite3_step(*use) == SQLITE_DONE ? kOk : Fail("create key");
       child = sqlite3_last_insert_rowid(db_);
-      if (result == kOk && child > issued_) issued_ = child;
+      if (result == kOk) {
+        uncommittedIds_ = true;
+        if (child > issued_) issued_ = child;
+      }
     }
     if (result != kOk) break;
     current = child;
@@ -307,11 +331,11 @@ std::uint32_t Store::FindKey(KeyId parent, std::u16string_view subKey, KeyId* ke
 std::uint32_t Store::SetValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data) {
   static const char kEmpty = 0;
   Use use(stmts_->upsertValue);
-  const std::string utf8 = ToUtf8(name);
-  const std::string fold = ToUtf8(Fold(name));
+  ToUtf8Into(name, false, &name_);
+  ToUtf8Into(name, true, &fold_);
   sqlite3_bind_int64(*use, 1, key);
-  BindText(*use, 2, fold);
-  BindText(*use, 3, utf8);
+  BindText(*use, 2, fold_);
+  BindText(*use, 3, name_);
   sqlite3_bind_int64(*use, 4, type);
   // An empty value is an empty blob, never NULL, so that its type stays exact.
   sqlite3_bind_blob(*use, 5, data.empty() ? &kEmpty : data.data(), static_cast<int>(data.size()), SQLITE_STATIC);

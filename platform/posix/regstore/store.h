@@ -127,6 +127,7 @@ class Store {
   explicit Store(sqlite3* db);
   struct Statements;
   static std::unique_ptr<Store> Connect(const std::string& deviceDir, bool create, std::string* error);
+  std::uint32_t PrepareTransactions();
   std::uint32_t Prepare();
   std::uint32_t CreateSchema();
   std::uint32_t Upgrade();
@@ -142,6 +143,9 @@ class Store {
   std::string message_;
   std::string notice_;
   KeyId issued_ = 0;  // the highest key id this connection has handed out, committed or not
+  bool uncommittedIds_ = false;  // ids were handed out since the last commit
+  bool readOnly_ = false;
+  std::string name_, fold_;  // UTF-8 of the name in use and of its folded form, kept to spare allocations
   std::string path_;  // the database file, for the free space beside it
   std::int64_t pageBytes_ = 4096;
   std::int64_t nextSpaceCheck_ = 0;  // log size at which free space is looked at next
