@@ -175,8 +175,11 @@ std::u16string_view View(const char16_t* text) {
 // The device's verdict on a subkey path: 0, or the error it is refused with.
 std::uint32_t CheckSubKey(std::u16string_view subKey) {
   if (!subKey.empty() && subKey.front() == u'\\') return regstore::kErrorBadPathname;
-  for (const std::u16string& name : regstore::SplitKeyPath(subKey))
-    if (name.size() > kMaxKeyName) return regstore::kErrorInvalidParameter;
+  std::size_t run = 0;  // length of the name being read
+  for (const char16_t unit : subKey) {
+    run = unit == u'\\' ? 0 : run + 1;
+    if (run > kMaxKeyName) return regstore::kErrorInvalidParameter;
+  }
   return 0;
 }
 

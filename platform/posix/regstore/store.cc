@@ -181,6 +181,9 @@ std::uint32_t Store::Prepare() {
 std::uint32_t Store::Begin() {
   // IMMEDIATE takes the write lock at once (waiting through the busy timeout),
   // so that a transaction never fails later when it turns from reading to writing.
+  // A transaction the database dropped by itself, with no Rollback after it,
+  // may have made keys of the remembered path.
+  if (uncommittedIds_) ForgetPath();
   {
     Use use(stmts_->begin);
     if (sqlite3_step(*use) != SQLITE_DONE) return Fail("begin");
@@ -219,6 +222,8 @@ std::uint32_t Store::Commit() {
 }
 
 void Store::Rollback() {
+  // Keys of the remembered path may have been made in the dropped transaction.
+  ForgetPath();
   if (!InTransaction()) return;
   Use use(stmts_->rollback);
   sqlite3_step(*use);
@@ -283,27 +288,47 @@ std::uint32_t Store::CreateKey(KeyId parent, std::u16string_view subKey, KeyId* 
   KeyId current = parent;
   bool madeLast = false;
   std::uint32_t result = kOk;
-  for (const std::u16string& name : SplitKeyPath(subKey)) {
+  // Consecutive keys mostly share their path's first names: those are taken
+  // from the last path walked instead of being looked up again.
+  std::size_t depth = 0;
+  bool samePath = parent == lastParent_;
+  for (std::size_t start = 0; start <= subKey.size();) {
+    std::size_t end = subKey.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = subKey.size();
+    const std::u16string_view name = subKey.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
     ToUtf8Into(name, true, &fold_);
+    samePath = samePath && depth < lastPath_.size() && lastPath_[depth].fold == fold_;
     KeyId child = 0;
-    result = FindChild(current, fold_, &child);
-    madeLast = result == kErrorFileNotFound;
-    if (madeLast) {
-      Use use(stmts_->insertKey);
-      ToUtf8Into(name, false, &name_);
-      sqlite3_bind_int64(*use, 1, current);
-      BindText(*use, 2, fold_);
-      BindText(*use, 3, name_);
-      result = sqlite3_step(*use) == SQLITE_DONE ? kOk : Fail("create key");
-      child = sqlite3_last_insert_rowid(db_);
-      if (result == kOk) {
-        uncommittedIds_ = true;
-        if (child > issued_) issued_ = child;
+    if (samePath) {
+      child = lastPath_[depth].id;
+      madeLast = false;
+    } else {
+      lastPath_.resize(depth);
+      result = FindChild(current, fold_, &child);
+      madeLast = result == kErrorFileNotFound;
+      if (madeLast) {
+        Use use(stmts_->insertKey);
+        ToUtf8Into(name, false, &name_);
+        sqlite3_bind_int64(*use, 1, current);
+        BindText(*use, 2, fold_);
+        BindText(*use, 3, name_);
+        result = sqlite3_step(*use) == SQLITE_DONE ? kOk : Fail("create key");
+        child = sqlite3_last_insert_rowid(db_);
+        if (result == kOk) {
+          uncommittedIds_ = true;
+          if (child > issued_) issued_ = child;
+        }
       }
+      if (result != kOk) break;
+      lastPath_.push_back(PathStep{fold_, child});
     }
-    if (result != kOk) break;
     current = child;
+    ++depth;
   }
+  lastParent_ = parent;
+  if (result != kOk) ForgetPath();
   if (own) {
     if (result != kOk) {
       Rollback();
@@ -315,6 +340,11 @@ std::uint32_t Store::CreateKey(KeyId parent, std::u16string_view subKey, KeyId* 
   *key = current;
   *created = madeLast;
   return kOk;
+}
+
+void Store::ForgetPath() {
+  lastPath_.clear();
+  lastParent_ = 0;
 }
 
 std::uint32_t Store::FindKey(KeyId parent, std::u16string_view subKey, KeyId* key) {

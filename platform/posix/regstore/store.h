@@ -134,6 +134,7 @@ class Store {
   int SchemaVersion();
   std::uint32_t Fail(const char* what);
   std::uint32_t FindChild(KeyId parent, const std::string& fold, KeyId* child);
+  void ForgetPath();
   std::uint32_t Run(const char* sql);
   std::int64_t Count(const char* sql);
   static int AfterCommit(void* self, sqlite3* db, const char* name, int frames);
@@ -146,6 +147,15 @@ class Store {
   bool uncommittedIds_ = false;  // ids were handed out since the last commit
   bool readOnly_ = false;
   std::string name_, fold_;  // UTF-8 of the name in use and of its folded form, kept to spare allocations
+  // The last key path CreateKey walked: below lastParent_, each name's folded
+  // UTF-8 and key id. Keys are never deleted, so ids found or committed stay
+  // right; the path is forgotten when a transaction is not committed.
+  struct PathStep {
+    std::string fold;
+    KeyId id = 0;
+  };
+  std::vector<PathStep> lastPath_;
+  KeyId lastParent_ = 0;
   std::string path_;  // the database file, for the free space beside it
   std::int64_t pageBytes_ = 4096;
   std::int64_t nextSpaceCheck_ = 0;  // log size at which free space is looked at next

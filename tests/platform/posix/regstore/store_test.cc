@@ -171,6 +171,36 @@ TEST_F(RegistryStoreTest, RollbackDropsKeysAndValuesAndCommitKeepsThemAcrossReop
   EXPECT_EQ(reopened->IntegrityCheck(), "ok");
 }
 
+// Key paths share their first names with the path before them: a path made
+// in a transaction that was rolled back must be made again, never taken over.
+TEST_F(RegistryStoreTest, APathOfARolledBackTransactionIsMadeAgain) {
+  const struct {
+    const char* what;
+    std::u16string dropped, next;
+  } cases[] = {
+      {"same path", u"A\\B", u"A\\B"},
+      {"path below it", u"C\\D", u"C\\D\\E"},
+      {"partly committed path", u"Kept\\F", u"Kept\\F\\G"},
+  };
+  Create(kMachine, u"Kept");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(store_->Begin(), regstore::kOk);
+    Create(kMachine, c.dropped);
+    store_->Rollback();
+    ASSERT_EQ(store_->Begin(), regstore::kOk);
+    bool created = false;
+    const KeyId key = Create(kMachine, c.next, &created);
+    EXPECT_TRUE(created);
+    ASSERT_EQ(store_->SetValue(key, u"v", 4, std::string(4, '\1')), regstore::kOk);
+    ASSERT_EQ(store_->Commit(), regstore::kOk);
+    KeyId found = 0;
+    ASSERT_EQ(store_->FindKey(kMachine, c.next, &found), regstore::kOk);
+    EXPECT_EQ(found, key);
+  }
+  EXPECT_EQ(store_->IntegrityCheck(), "ok");
+}
+
 TEST(RegistryStoreOpen, OpenExistingRefusesMissingAndForeignFiles) {
   regtest::TempDevice device;
   std::string error;
@@ -338,6 +368,7 @@ TEST_F(RegistryStoreTest, EveryCommitIsInTheLogFileWhenItReturns) {
   std::unique_ptr<Store> reader = Store::OpenExisting(device_.path(), &error);
   ASSERT_NE(reader, nullptr) << error;
   const std::string wal = Store::DatabasePath(device_.path()) + "-wal";
+  const auto frameBytes = static_cast<std::uintmax_t>(Count(Store::DatabasePath(device_.path()), "PRAGMA page_size") + 24);
   const struct {
     const char* what;
     std::size_t valueBytes;
@@ -370,7 +401,7 @@ TEST_F(RegistryStoreTest, EveryCommitIsInTheLogFileWhenItReturns) {
       ASSERT_EQ(store_->Commit(), regstore::kOk);
       // Nothing of the log is held back: it ends with the commit's last frame.
       const auto walBytes = std::filesystem::file_size(wal);
-      EXPECT_EQ((walBytes - 32) % (1024 + 24), 0u) << walBytes;
+      EXPECT_EQ((walBytes - 32) % frameBytes, 0u) << walBytes;
       KeyId seen = 0;
       ASSERT_EQ(reader->FindKey(kMachine, path, &seen), regstore::kOk);
       for (int v = 0; v < c.values; ++v) {
