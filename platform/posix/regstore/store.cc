@@ -68,8 +68,18 @@ std::string ColumnBlob(sqlite3_stmt* stmt, int index) {
 
 }  // namespace
 
+// Values queued before they are set: the most set by one statement, and the
+// most held before they are written.
+constexpr std::size_t kRowsPerStatement = 16;
+constexpr std::size_t kMaxQueued = 64;
+constexpr std::size_t kMaxQueuedBytes = std::size_t{64} << 10;
+
+constexpr const char* kSetValueRow = "(?, ?, ?, ?, ?)";
+constexpr const char* kSetValueEnd = " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
+
 struct Store::Statements {
   Statement begin, commit, rollback, findChild, insertKey, upsertValue, getValue, keyInfo, children, values, keepIssued;
+  Statement setRows[kRowsPerStatement + 1];  // [n] sets n values; prepared when first needed
 };
 
 const char16_t* RootName(std::uint32_t root) {
@@ -208,7 +218,11 @@ std::uint32_t Store::Begin() {
 }
 
 std::uint32_t Store::Commit() {
-  std::uint32_t result = kOk;
+  std::uint32_t result = WriteQueued();
+  if (result != kOk) {
+    Rollback();
+    return result;
+  }
   {
     Use use(stmts_->commit);
     if (sqlite3_step(*use) == SQLITE_DONE) {
@@ -224,6 +238,8 @@ std::uint32_t Store::Commit() {
 void Store::Rollback() {
   // Keys of the remembered path may have been made in the dropped transaction.
   ForgetPath();
+  queued_ = 0;
+  queuedBytes_ = 0;
   if (!InTransaction()) return;
   Use use(stmts_->rollback);
   sqlite3_step(*use);
@@ -370,6 +386,59 @@ std::uint32_t Store::SetValue(KeyId key, std::u16string_view name, std::uint32_t
   // An empty value is an empty blob, never NULL, so that its type stays exact.
   sqlite3_bind_blob(*use, 5, data.empty() ? &kEmpty : data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
   return sqlite3_step(*use) == SQLITE_DONE ? kOk : Fail("set value");
+}
+
+std::uint32_t Store::QueueValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data) {
+  if (queued_ == queue_.size()) queue_.emplace_back();
+  Queued& entry = queue_[queued_++];
+  entry.key = key;
+  entry.type = type;
+  ToUtf8Into(name, false, &entry.name);
+  ToUtf8Into(name, true, &entry.fold);
+  entry.data.assign(data.data(), data.size());
+  queuedBytes_ += data.size() + entry.name.size();
+  return queued_ == kMaxQueued || queuedBytes_ >= kMaxQueuedBytes ? WriteQueued() : kOk;
+}
+
+sqlite3_stmt* Store::SetRows(std::size_t rows) {
+  Statement& stmt = stmts_->setRows[rows];
+  if (stmt.get() == nullptr) {
+    std::string sql = "INSERT INTO vals(key, fold, name, type, data) VALUES";
+    for (std::size_t r = 0; r < rows; ++r) sql += r == 0 ? kSetValueRow : std::string(",") + kSetValueRow;
+    if (stmt.Prepare(db_, (sql + kSetValueEnd).c_str()) != SQLITE_OK) return nullptr;
+  }
+  return stmt.get();
+}
+
+std::uint32_t Store::WriteQueued() {
+  // One statement per group of values spares each value the start and end
+  // of a statement of its own; rows of one statement are set in their order,
+  // so a later value of the same name still wins.
+  static const char kEmpty = 0;
+  std::uint32_t result = kOk;
+  for (std::size_t first = 0; first < queued_ && result == kOk; first += kRowsPerStatement) {
+    const std::size_t rows = std::min(kRowsPerStatement, queued_ - first);
+    sqlite3_stmt* stmt = SetRows(rows);
+    if (stmt == nullptr) {
+      result = Fail("prepare");
+      break;
+    }
+    for (std::size_t r = 0; r < rows; ++r) {
+      const Queued& entry = queue_[first + r];
+      const int at = static_cast<int>(r * 5);
+      sqlite3_bind_int64(stmt, at + 1, entry.key);
+      BindText(stmt, at + 2, entry.fold);
+      BindText(stmt, at + 3, entry.name);
+      sqlite3_bind_int64(stmt, at + 4, entry.type);
+      sqlite3_bind_blob(stmt, at + 5, entry.data.empty() ? &kEmpty : entry.data.data(),
+                        static_cast<int>(entry.data.size()), SQLITE_STATIC);
+    }
+    if (sqlite3_step(stmt) != SQLITE_DONE) result = Fail("set value");
+    sqlite3_reset(stmt);
+  }
+  queued_ = 0;
+  queuedBytes_ = 0;
+  return result;
 }
 
 std::uint32_t Store::GetValue(KeyId key, std::u16string_view name, Value* value) {

@@ -86,9 +86,9 @@ class Store {
 
   // Starts a write transaction, waiting while another process writes; 0 or an error code.
   std::uint32_t Begin();
-  // Makes the changes since Begin durable and visible to others; 0 or an error code.
+  // Sets the queued values, then makes the changes since Begin durable and visible to others; 0 or an error code.
   std::uint32_t Commit();
-  // Drops the changes since Begin.
+  // Drops the changes since Begin, queued values included.
   void Rollback();
   // True between Begin and Commit or Rollback; false also once the database
   // has dropped a transaction by itself after a failure (disk full, I/O error).
@@ -105,6 +105,12 @@ class Store {
   std::uint32_t FindKey(KeyId parent, std::u16string_view subKey, KeyId* key);
   // Sets a value; an existing value of the same name (any case) gets the new type and bytes and keeps its first spelling.
   std::uint32_t SetValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data);
+  // Queues a value to be set as SetValue sets it, by WriteQueued or Commit,
+  // in the order queued; reads do not see it before. 0, or the error of
+  // writing the queue when this value filled it (the queue is then empty).
+  std::uint32_t QueueValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data);
+  // Sets the queued values in order, several to a statement; 0 or an error code. Empties the queue.
+  std::uint32_t WriteQueued();
   // Reads one value; 0, kErrorFileNotFound or an error code.
   std::uint32_t GetValue(KeyId key, std::u16string_view name, Value* value);
   // The direct children of key, in no particular order; 0 or an error code.
@@ -129,6 +135,7 @@ class Store {
   static std::unique_ptr<Store> Connect(const std::string& deviceDir, bool create, std::string* error);
   std::uint32_t PrepareTransactions();
   std::uint32_t Prepare();
+  sqlite3_stmt* SetRows(std::size_t rows);
   std::uint32_t CreateSchema();
   std::uint32_t Upgrade();
   int SchemaVersion();
@@ -147,6 +154,15 @@ class Store {
   bool uncommittedIds_ = false;  // ids were handed out since the last commit
   bool readOnly_ = false;
   std::string name_, fold_;  // UTF-8 of the name in use and of its folded form, kept to spare allocations
+  // Values queued by QueueValue: the first queued_ entries (later ones keep their buffers for reuse).
+  struct Queued {
+    KeyId key = 0;
+    std::uint32_t type = 0;
+    std::string name, fold, data;
+  };
+  std::vector<Queued> queue_;
+  std::size_t queued_ = 0;
+  std::size_t queuedBytes_ = 0;
   // The last key path CreateKey walked: below lastParent_, each name's folded
   // UTF-8 and key id. Keys are never deleted, so ids found or committed stay
   // right; the path is forgotten when a transaction is not committed.
