@@ -78,7 +78,8 @@ constexpr const char* kSetValueRow = "(?, ?, ?, ?, ?)";
 constexpr const char* kSetValueEnd = " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
 
 struct Store::Statements {
-  Statement begin, commit, rollback, findChild, insertKey, upsertValue, getValue, keyInfo, children, values, keepIssued;
+  Statement begin, commit, rollback, findChild, insertKey, upsertValue, getValue, keyInfo, children, values;
+  Statement dropPlaceholders, keepIssued;
   Statement setRows[kRowsPerStatement + 1];  // [n] sets n values; prepared when first needed
 };
 
@@ -182,6 +183,10 @@ std::uint32_t Store::Prepare() {
       {&stmts_->keyInfo, "SELECT parent, name FROM keys WHERE id = ?1"},
       {&stmts_->children, "SELECT id, name FROM keys WHERE parent = ?1"},
       {&stmts_->values, "SELECT name, type, data FROM vals WHERE key = ?1"},
+      {&stmts_->dropPlaceholders,
+       "DELETE FROM keys WHERE parent IS NULL AND id > 3 AND id < (SELECT max(id) FROM keys)"},
+      {&stmts_->keepIssued,
+       "INSERT INTO keys(id, parent, fold, name) SELECT ?1 + 1, NULL, '', '' WHERE ?1 >= (SELECT max(id) FROM keys)"},
   };
   for (const auto& entry : list)
     if (entry.stmt->Prepare(db_, entry.sql) != SQLITE_OK) return Fail("prepare");
@@ -200,21 +205,22 @@ std::uint32_t Store::Begin() {
   }
   // Only ids handed out in a transaction that was not committed need keeping.
   if (!uncommittedIds_) return kOk;
-  // A rolled-back transaction takes its sequence number back with it; ids
-  // handed out before must still never name another key. (Prepared here, as
-  // only a writer, never a reader of an older layout, has the sequence table.)
-  if (stmts_->keepIssued.get() == nullptr &&
-      stmts_->keepIssued.Prepare(db_, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'keys' AND seq < ?1") != SQLITE_OK) {
-    const std::uint32_t result = Fail("keep key ids");
-    Rollback();
-    return result;
+  // A rolled-back transaction takes the keys it made back with it, and the
+  // next key would get the first of their ids again: a placeholder row (no
+  // parent, empty names, no key) just above the highest id handed out keeps
+  // them all below the next key's. (Not at that id itself, which would make a
+  // row for a dropped key to hold children or values.) Older placeholders
+  // below the table's highest id are no longer needed.
+  for (Statement* stmt : {&stmts_->dropPlaceholders, &stmts_->keepIssued}) {
+    Use use(*stmt);
+    if (sqlite3_bind_parameter_count(*use) == 1) sqlite3_bind_int64(*use, 1, issued_);
+    if (sqlite3_step(*use) != SQLITE_DONE) {
+      const std::uint32_t result = Fail("keep key ids");
+      Rollback();
+      return result;
+    }
   }
-  Use use(stmts_->keepIssued);
-  sqlite3_bind_int64(*use, 1, issued_);
-  if (sqlite3_step(*use) == SQLITE_DONE) return kOk;
-  const std::uint32_t result = Fail("keep key ids");
-  Rollback();
-  return result;
+  return kOk;
 }
 
 std::uint32_t Store::Commit() {

@@ -36,8 +36,8 @@ inline constexpr std::uint32_t kErrorBadPathname = 161;        // subkey path st
 inline constexpr std::uint32_t kErrorNoAccess = 998;           // data pointer missing for a byte count
 inline constexpr std::uint32_t kErrorRegistryIoFailed = 1016;  // the database failed otherwise
 
-// Version of the database layout written and read; version 1 is upgraded when opened for writing.
-inline constexpr int kSchemaVersion = 2;
+// Version of the database layout written and read; versions 1 and 2 are upgraded when opened for writing.
+inline constexpr int kSchemaVersion = 3;
 
 using KeyId = std::int64_t;
 
@@ -137,7 +137,7 @@ class Store {
   std::uint32_t Prepare();
   sqlite3_stmt* SetRows(std::size_t rows);
   std::uint32_t CreateSchema();
-  std::uint32_t Upgrade();
+  std::uint32_t UpgradeFrom1();
   int SchemaVersion();
   std::uint32_t Fail(const char* what);
   std::uint32_t FindChild(KeyId parent, const std::string& fold, KeyId* child);
