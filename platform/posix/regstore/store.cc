@@ -194,11 +194,11 @@ std::uint32_t Store::Prepare() {
 }
 
 std::uint32_t Store::Begin() {
-  // IMMEDIATE takes the write lock at once (waiting through the busy timeout),
-  // so that a transaction never fails later when it turns from reading to writing.
   // A transaction the database dropped by itself, with no Rollback after it,
   // may have made keys of the remembered path.
   if (uncommittedIds_) ForgetPath();
+  // IMMEDIATE takes the write lock at once (waiting through the busy timeout),
+  // so that a transaction never fails later when it turns from reading to writing.
   {
     Use use(stmts_->begin);
     if (sqlite3_step(*use) != SQLITE_DONE) return Fail("begin");
@@ -395,6 +395,12 @@ std::uint32_t Store::SetValue(KeyId key, std::u16string_view name, std::uint32_t
 }
 
 std::uint32_t Store::QueueValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data) {
+  // A value as large as a whole group is set at once, after the values queued
+  // before it, and never copied: the queue holds no more than its limit.
+  if (data.size() >= kMaxQueuedBytes) {
+    const std::uint32_t result = WriteQueued();
+    return result != kOk ? result : SetValue(key, name, type, data);
+  }
   if (queued_ == queue_.size()) queue_.emplace_back();
   Queued& entry = queue_[queued_++];
   entry.key = key;

@@ -106,8 +106,9 @@ class Store {
   // Sets a value; an existing value of the same name (any case) gets the new type and bytes and keeps its first spelling.
   std::uint32_t SetValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data);
   // Queues a value to be set as SetValue sets it, by WriteQueued or Commit,
-  // in the order queued; reads do not see it before. 0, or the error of
-  // writing the queue when this value filled it (the queue is then empty).
+  // in the order queued; reads do not see it before. A value of 64 KiB or
+  // more is set at once, after the queue. 0, or the error of writing the
+  // queue or the value now (the queue is then empty).
   std::uint32_t QueueValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data);
   // Sets the queued values in order, several to a statement; 0 or an error code. Empties the queue.
   std::uint32_t WriteQueued();
