@@ -3,15 +3,11 @@
 #include <sqlite3.h>
 #include <sys/statvfs.h>
 
-#include <algorithm>
-
 #include "platform/posix/regstore/names.h"
+#include "platform/posix/regstore/statements.h"
 
 namespace regstore {
 namespace {
-
-// Roots are the rows 1 to 3 of the key table.
-constexpr KeyId kLastRoot = 3;
 
 // Log sizes at which a commit is followed by a checkpoint: always, or when free space runs short.
 constexpr std::int64_t kCheckpointLogBytes = std::int64_t{16} << 20;
@@ -27,61 +23,7 @@ std::uint32_t DeviceError(int code) {
   }
 }
 
-// One prepared statement, finalized with its owner.
-class Statement {
- public:
-  ~Statement() { sqlite3_finalize(stmt_); }
-  int Prepare(sqlite3* db, const char* sql) { return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr); }
-  sqlite3_stmt* get() const { return stmt_; }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// Resets a statement and its bindings when a use of it ends, whatever the outcome.
-class Use {
- public:
-  explicit Use(const Statement& s) : stmt_(s.get()) {}
-  ~Use() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
-  }
-  sqlite3_stmt* operator*() const { return stmt_; }
-
- private:
-  sqlite3_stmt* stmt_;
-};
-
-void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
-  sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-}
-
-std::string ColumnText(sqlite3_stmt* stmt, int index) {
-  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
-  return p == nullptr ? std::string() : std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)));
-}
-
-std::string ColumnBlob(sqlite3_stmt* stmt, int index) {
-  const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt, index));
-  return p == nullptr ? std::string() : std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)));
-}
-
 }  // namespace
-
-// Values queued before they are set: the most set by one statement, and the
-// most held before they are written.
-constexpr std::size_t kRowsPerStatement = 16;
-constexpr std::size_t kMaxQueued = 64;
-constexpr std::size_t kMaxQueuedBytes = std::size_t{64} << 10;
-
-constexpr const char* kSetValueRow = "(?, ?, ?, ?, ?)";
-constexpr const char* kSetValueEnd = " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
-
-struct Store::Statements {
-  Statement begin, commit, rollback, findChild, insertKey, upsertValue, getValue, keyInfo, children, values;
-  Statement dropPlaceholders, keepIssued;
-  Statement setRows[kRowsPerStatement + 1];  // [n] sets n values; prepared when first needed
-};
 
 const char16_t* RootName(std::uint32_t root) {
   switch (root) {
@@ -378,177 +320,6 @@ std::uint32_t Store::FindKey(KeyId parent, std::u16string_view subKey, KeyId* ke
   }
   *key = current;
   return kOk;
-}
-
-std::uint32_t Store::SetValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data) {
-  static const char kEmpty = 0;
-  Use use(stmts_->upsertValue);
-  ToUtf8Into(name, false, &name_);
-  ToUtf8Into(name, true, &fold_);
-  sqlite3_bind_int64(*use, 1, key);
-  BindText(*use, 2, fold_);
-  BindText(*use, 3, name_);
-  sqlite3_bind_int64(*use, 4, type);
-  // An empty value is an empty blob, never NULL, so that its type stays exact.
-  sqlite3_bind_blob(*use, 5, data.empty() ? &kEmpty : data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
-  return sqlite3_step(*use) == SQLITE_DONE ? kOk : Fail("set value");
-}
-
-std::uint32_t Store::QueueValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data) {
-  // A value as large as a whole group is set at once, after the values queued
-  // before it, and never copied: the queue holds no more than its limit.
-  if (data.size() >= kMaxQueuedBytes) {
-    const std::uint32_t result = WriteQueued();
-    return result != kOk ? result : SetValue(key, name, type, data);
-  }
-  if (queued_ == queue_.size()) queue_.emplace_back();
-  Queued& entry = queue_[queued_++];
-  entry.key = key;
-  entry.type = type;
-  ToUtf8Into(name, false, &entry.name);
-  ToUtf8Into(name, true, &entry.fold);
-  entry.data.assign(data.data(), data.size());
-  queuedBytes_ += data.size() + entry.name.size();
-  return queued_ == kMaxQueued || queuedBytes_ >= kMaxQueuedBytes ? WriteQueued() : kOk;
-}
-
-sqlite3_stmt* Store::SetRows(std::size_t rows) {
-  Statement& stmt = stmts_->setRows[rows];
-  if (stmt.get() == nullptr) {
-    std::string sql = "INSERT INTO vals(key, fold, name, type, data) VALUES";
-    for (std::size_t r = 0; r < rows; ++r) sql += r == 0 ? kSetValueRow : std::string(",") + kSetValueRow;
-    if (stmt.Prepare(db_, (sql + kSetValueEnd).c_str()) != SQLITE_OK) return nullptr;
-  }
-  return stmt.get();
-}
-
-std::uint32_t Store::WriteQueued() {
-  // One statement per group of values spares each value the start and end
-  // of a statement of its own; rows of one statement are set in their order,
-  // so a later value of the same name still wins.
-  static const char kEmpty = 0;
-  std::uint32_t result = kOk;
-  for (std::size_t first = 0; first < queued_ && result == kOk; first += kRowsPerStatement) {
-    const std::size_t rows = std::min(kRowsPerStatement, queued_ - first);
-    sqlite3_stmt* stmt = SetRows(rows);
-    if (stmt == nullptr) {
-      result = Fail("prepare");
-      break;
-    }
-    for (std::size_t r = 0; r < rows; ++r) {
-      const Queued& entry = queue_[first + r];
-      const int at = static_cast<int>(r * 5);
-      sqlite3_bind_int64(stmt, at + 1, entry.key);
-      BindText(stmt, at + 2, entry.fold);
-      BindText(stmt, at + 3, entry.name);
-      sqlite3_bind_int64(stmt, at + 4, entry.type);
-      sqlite3_bind_blob(stmt, at + 5, entry.data.empty() ? &kEmpty : entry.data.data(),
-                        static_cast<int>(entry.data.size()), SQLITE_STATIC);
-    }
-    if (sqlite3_step(stmt) != SQLITE_DONE) result = Fail("set value");
-    sqlite3_reset(stmt);
-  }
-  queued_ = 0;
-  queuedBytes_ = 0;
-  return result;
-}
-
-std::uint32_t Store::GetValue(KeyId key, std::u16string_view name, Value* value) {
-  Use use(stmts_->getValue);
-  const std::string fold = ToUtf8(Fold(name));
-  sqlite3_bind_int64(*use, 1, key);
-  BindText(*use, 2, fold);
-  const int rc = sqlite3_step(*use);
-  if (rc == SQLITE_DONE) return kErrorFileNotFound;
-  if (rc != SQLITE_ROW) return Fail("get value");
-  value->name = FromUtf8(ColumnText(*use, 0));
-  value->type = static_cast<std::uint32_t>(sqlite3_column_int64(*use, 1));
-  value->data = ColumnBlob(*use, 2);
-  return kOk;
-}
-
-std::uint32_t Store::Children(KeyId key, std::vector<Child>* children) {
-  children->clear();
-  Use use(stmts_->children);
-  sqlite3_bind_int64(*use, 1, key);
-  int rc;
-  while ((rc = sqlite3_step(*use)) == SQLITE_ROW)
-    children->push_back(Child{sqlite3_column_int64(*use, 0), FromUtf8(ColumnText(*use, 1))});
-  return rc == SQLITE_DONE ? kOk : Fail("read keys");
-}
-
-std::uint32_t Store::Values(KeyId key, std::vector<Value>* values) {
-  values->clear();
-  Use use(stmts_->values);
-  sqlite3_bind_int64(*use, 1, key);
-  int rc;
-  while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
-    Value value;
-    value.name = FromUtf8(ColumnText(*use, 0));
-    value.type = static_cast<std::uint32_t>(sqlite3_column_int64(*use, 1));
-    value.data = ColumnBlob(*use, 2);
-    values->push_back(std::move(value));
-  }
-  return rc == SQLITE_DONE ? kOk : Fail("read values");
-}
-
-std::uint32_t Store::KeyPath(KeyId key, std::uint32_t* root, std::vector<std::u16string>* path) {
-  path->clear();
-  KeyId walk = key;
-  while (walk > kLastRoot) {
-    Use use(stmts_->keyInfo);
-    sqlite3_bind_int64(*use, 1, walk);
-    const int rc = sqlite3_step(*use);
-    if (rc == SQLITE_DONE) return kErrorFileNotFound;
-    if (rc != SQLITE_ROW) return Fail("read key");
-    walk = sqlite3_column_int64(*use, 0);
-    path->push_back(FromUtf8(ColumnText(*use, 1)));
-  }
-  if (walk < 1) return kErrorFileNotFound;
-  // Collected from the key upwards: reversed once, so a deep key costs its depth, not its square.
-  std::reverse(path->begin(), path->end());
-  *root = kRootClasses + static_cast<std::uint32_t>(walk - 1);
-  return kOk;
-}
-
-std::uint32_t Store::ReadSubtree(KeyId key, std::vector<Key>* keys) {
-  Key top;
-  if (const std::uint32_t r = KeyPath(key, &top.root, &top.path); r != kOk) return r;
-  std::vector<Key> result;
-  std::vector<std::pair<KeyId, Key>> pending;
-  pending.emplace_back(key, std::move(top));
-  std::vector<Child> children;
-  while (!pending.empty()) {
-    auto [id, entry] = std::move(pending.back());
-    pending.pop_back();
-    if (const std::uint32_t r = Values(id, &entry.values); r != kOk) return r;
-    if (const std::uint32_t r = Children(id, &children); r != kOk) return r;
-    for (Child& child : children) {
-      Key below{entry.root, entry.path, {}};
-      below.path.push_back(std::move(child.name));
-      pending.emplace_back(child.id, std::move(below));
-    }
-    result.push_back(std::move(entry));
-  }
-  *keys = std::move(result);
-  return kOk;
-}
-
-std::string Store::IntegrityCheck() {
-  sqlite3_stmt* stmt = nullptr;
-  std::string verdict;
-  if (sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &stmt, nullptr) != SQLITE_OK) return sqlite3_errmsg(db_);
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    if (!verdict.empty()) verdict += '\n';
-    verdict += ColumnText(stmt, 0);
-  }
-  sqlite3_finalize(stmt);
-  // A row that names a missing key is no damage to the file, but it is to the registry.
-  if (sqlite3_prepare_v2(db_, "PRAGMA foreign_key_check", -1, &stmt, nullptr) != SQLITE_OK) return sqlite3_errmsg(db_);
-  while (sqlite3_step(stmt) == SQLITE_ROW)
-    verdict += "\nforeign key: " + ColumnText(stmt, 0) + " row " + std::to_string(sqlite3_column_int64(stmt, 1));
-  sqlite3_finalize(stmt);
-  return verdict;
 }
 
 }  // namespace regstore
