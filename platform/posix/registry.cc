@@ -6,7 +6,9 @@
 // closes the last one, so that the values a program sets between opening and
 // closing a key reach the database together or not at all, and the close
 // reports whether they did. A value set on a root while no key is open is a
-// transaction of its own, committed inside RegValueSet. Commits do not wait
+// transaction of its own, committed inside RegValueSet. Values set through an
+// open key are handed to the store's queue, which writes them several to a
+// statement (in groups, and the rest before the commit). Commits do not wait
 // for the disk (the database syncs at checkpoints), which keeps a commit per
 // key cheap; a killed program loses at most the key it was writing.
 //
@@ -175,8 +177,11 @@ std::u16string_view View(const char16_t* text) {
 // The device's verdict on a subkey path: 0, or the error it is refused with.
 std::uint32_t CheckSubKey(std::u16string_view subKey) {
   if (!subKey.empty() && subKey.front() == u'\\') return regstore::kErrorBadPathname;
-  for (const std::u16string& name : regstore::SplitKeyPath(subKey))
-    if (name.size() > kMaxKeyName) return regstore::kErrorInvalidParameter;
+  std::size_t run = 0;  // length of the name being read
+  for (const char16_t unit : subKey) {
+    run = unit == u'\\' ? 0 : run + 1;
+    if (run > kMaxKeyName) return regstore::kErrorInvalidParameter;
+  }
   return 0;
 }
 
@@ -214,8 +219,11 @@ std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, c
   regstore::KeyId id = 0;
   if (const std::uint32_t r = Resolve(state, key, &id); r != 0) return Fail(r);
   if (const std::uint32_t r = BeginChange(state); r != regstore::kOk) return Fail(r);
-  const std::string_view bytes(static_cast<const char*>(data), size);
-  const std::uint32_t result = state.store->SetValue(id, View(name), type, size == 0 ? std::string_view() : bytes);
+  const std::string_view bytes = size == 0 ? std::string_view() : std::string_view(static_cast<const char*>(data), size);
+  // Values set through an open key are stored in groups, at the latest by the
+  // commit in the last close; a value set on a root with no key open is stored now.
+  const std::uint32_t result = state.open != 0 ? state.store->QueueValue(id, View(name), type, bytes)
+                                               : state.store->SetValue(id, View(name), type, bytes);
   if (result != regstore::kOk) return Fail(ChangeFailed(state, result));
   // A value set on a root while no key is open is a transaction of its own.
   if (const std::uint32_t r = EndChange(state); r != regstore::kOk) return Fail(r);

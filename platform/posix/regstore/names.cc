@@ -40,18 +40,31 @@ void PutUnitOrPair(std::u16string& out, std::uint32_t cp) {
 
 std::string ToUtf8(std::u16string_view text) {
   std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  ToUtf8Into(text, false, &out);
+  return out;
+}
+
+void ToUtf8Into(std::u16string_view text, bool fold, std::string* out) {
+  // Names are mostly ASCII: those units are stored one byte each, with no
+  // growth checks (the buffer is sized once for the worst case).
+  out->resize(text.size() * 3);
+  char* p = out->data();
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] < 0x80; ++i) {
     const char16_t u = text[i];
+    *p++ = static_cast<char>(fold && u >= u'A' && u <= u'Z' ? u + 0x20 : u);
+  }
+  out->resize(static_cast<std::size_t>(p - out->data()));
+  for (; i < text.size(); ++i) {
+    const char16_t u = fold ? FoldUnit(text[i]) : text[i];
     if (IsHigh(u) && i + 1 < text.size() && IsLow(text[i + 1])) {
-      PutCodePoint(out, 0x10000 + ((static_cast<std::uint32_t>(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      PutCodePoint(*out, 0x10000 + ((static_cast<std::uint32_t>(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
     } else {
       // A lone surrogate is kept as its own sequence so that every name survives storage.
-      PutCodePoint(out, u);
+      PutCodePoint(*out, u);
     }
   }
-  return out;
 }
 
 std::u16string FromUtf8(std::string_view text) {

@@ -9,6 +9,8 @@ namespace regstore {
 
 // UTF-8 of UTF-16 text; a lone surrogate becomes its own three-byte sequence, so nothing is lost.
 std::string ToUtf8(std::u16string_view text);
+// Writes into *out (replacing its content) the UTF-8 of text, folded with FoldUnit when fold is set, as ToUtf8(Fold(text)) would.
+void ToUtf8Into(std::u16string_view text, bool fold, std::string* out);
 // UTF-16 of text written by ToUtf8; a malformed byte becomes U+FFFD.
 std::u16string FromUtf8(std::string_view text);
 // True when the text holds no lone surrogate (its UTF-8 is then valid).

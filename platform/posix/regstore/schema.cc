@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "platform/posix/regstore/file_calls.h"
@@ -22,14 +23,20 @@ constexpr int kBusyTimeoutMs = 30000;
 // Roots are the rows 1 to 3 of the key table and the only keys without a
 // parent. A value belongs to a key and a key to its parent: the database
 // refuses anything else and removes a key's values and children with it.
-// AUTOINCREMENT keeps the id of a key that was ever committed from being
-// given to another key; Store::Begin does the same for ids handed out in a
-// transaction that was rolled back.
-constexpr const char* kTables =
-    "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT,"
+// A new key gets the highest id in the table plus one, and keys are never
+// deleted, so the id of a key that was ever committed goes to no other key.
+// Ids handed out in a transaction that was rolled back are guarded by a
+// placeholder row just above the highest of them (no parent, empty names: no
+// key at all; see Store::Begin). (Layout 2 kept the highest id in SQLite's
+// AUTOINCREMENT sequence instead, which every commit that makes a key writes
+// again: one log page more per key.)
+constexpr const char* kKeysTable =
+    "CREATE TABLE keys(id INTEGER PRIMARY KEY,"
     " parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
     " fold TEXT NOT NULL, name TEXT NOT NULL, UNIQUE(parent, fold),"
-    " CHECK(parent IS NOT NULL OR id <= 3));"
+    " CHECK(parent IS NOT NULL OR id <= 3 OR (fold = '' AND name = '')));";
+constexpr const char* kTables =
+    "%KEYS%"
     "CREATE TABLE vals(key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,"
     " fold TEXT NOT NULL, name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
     " PRIMARY KEY(key, fold)) WITHOUT ROWID;";
@@ -39,7 +46,7 @@ constexpr const char* kRoots =
     " (1, NULL, 'hkey_classes_root', 'HKEY_CLASSES_ROOT'),"
     " (2, NULL, 'hkey_current_user', 'HKEY_CURRENT_USER'),"
     " (3, NULL, 'hkey_local_machine', 'HKEY_LOCAL_MACHINE');"
-    "PRAGMA user_version = 2;";
+    "PRAGMA user_version = 3;";
 
 // Layout 1 had no foreign keys and reused ids, so a failed write could leave
 // values whose key row was gone. Keys reachable from a root and their values
@@ -59,11 +66,27 @@ constexpr const char* kUpgradeFrom1 =
     "CREATE TABLE IF NOT EXISTS lost_values AS SELECT * FROM vals_v1 WHERE 0;"
     "INSERT INTO lost_keys SELECT * FROM keys_v1 WHERE id NOT IN (SELECT id FROM keys);"
     "INSERT INTO lost_values SELECT * FROM vals_v1 WHERE key NOT IN (SELECT id FROM keys);"
-    "UPDATE sqlite_sequence SET seq = max(seq, coalesce((SELECT max(id) FROM keys_v1), 0),"
-    " coalesce((SELECT max(key) FROM vals_v1), 0)) WHERE name = 'keys';"
+    "INSERT INTO keys(id, parent, fold, name) SELECT m + 1, NULL, '', '' FROM"
+    " (SELECT max(coalesce((SELECT max(id) FROM keys_v1), 0), coalesce((SELECT max(key) FROM vals_v1), 0)) AS m)"
+    " WHERE m >= (SELECT max(id) FROM keys);"
     "DROP TABLE vals_v1;"
     "DROP TABLE keys_v1;"
-    "PRAGMA user_version = 2;";
+    "PRAGMA user_version = 3;";
+
+// Layout 2 is layout 3 with the key ids in SQLite's AUTOINCREMENT sequence:
+// the key table is made again without it, ids and rows unchanged, with a
+// placeholder row above the sequence's highest id where no key is above it. The
+// new table takes the old one's name only after the old one is gone, so that
+// the values' references keep naming "keys" (renaming a table renames the
+// references to it).
+constexpr const char* kUpgradeFrom2 =
+    "%KEYS_NEW%"
+    "INSERT INTO keys_new SELECT id, parent, fold, name FROM keys ORDER BY id;"
+    "INSERT INTO keys_new(id, parent, fold, name) SELECT seq + 1, NULL, '', '' FROM sqlite_sequence"
+    " WHERE name = 'keys' AND seq >= (SELECT max(id) FROM keys_new);"
+    "DROP TABLE keys;"
+    "ALTER TABLE keys_new RENAME TO keys;"
+    "PRAGMA user_version = 3;";
 
 // Why path (or a companion file SQLite keeps beside it) must not be opened, or "".
 // The open itself refuses links too; this names the reason.
@@ -84,6 +107,13 @@ std::string Replace(std::string text, const std::string& from, const std::string
   return text;
 }
 
+// The layout's SQL with the key table's definition in place.
+std::string WithTables(const char* sql) {
+  const std::string keys = kKeysTable;
+  const std::string text = Replace(Replace(sql, "%TABLES%", kTables), "%KEYS%", keys);
+  return Replace(text, "%KEYS_NEW%", Replace(keys, "CREATE TABLE keys(", "CREATE TABLE keys_new("));
+}
+
 }  // namespace
 
 std::unique_ptr<Store> Store::Connect(const std::string& deviceDir, bool create, std::string* error) {
@@ -95,13 +125,19 @@ std::unique_ptr<Store> Store::Connect(const std::string& deviceDir, bool create,
     return nullptr;
   }
   const std::string path = DatabasePath(real);
+  // Settings of the library as a whole, taken only before its first use.
+  static std::once_flag configured;
+  std::call_once(configured, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   InstallFileCalls();
   if (const std::string problem = LinkProblem(path); !problem.empty()) {
     *error = problem;
     return nullptr;
   }
   sqlite3* db = nullptr;
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (create ? SQLITE_OPEN_CREATE : 0);
+  // A store is used by one thread at a time (its owner serialises the calls),
+  // so the connection needs no mutex of its own.
+  const int flags =
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   std::unique_ptr<Store> store(new Store(db));
   if (rc != SQLITE_OK) {
@@ -109,8 +145,9 @@ std::unique_ptr<Store> Store::Connect(const std::string& deviceDir, bool create,
     return nullptr;
   }
   sqlite3_extended_result_codes(db, 1);
+  store->readOnly_ = sqlite3_db_readonly(db, "main") == 1;
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  if (store->Run("PRAGMA foreign_keys=ON") != kOk) {
+  if (store->Run("PRAGMA foreign_keys=ON") != kOk || store->PrepareTransactions() != kOk) {
     *error = path + ": " + store->message_;
     return nullptr;
   }
@@ -164,9 +201,9 @@ std::unique_ptr<Store> Store::OpenExisting(const std::string& deviceDir, std::st
   }
   std::unique_ptr<Store> store = Connect(deviceDir, false, error);
   if (store == nullptr) return nullptr;
-  // Both layouts read alike; reading never upgrades.
+  // Every layout reads alike; reading never upgrades.
   const int version = store->SchemaVersion();
-  if (version != 1 && version != kSchemaVersion) {
+  if (version < 1 || version > kSchemaVersion) {
     *error = path + ": not a device registry database";
     return nullptr;
   }
@@ -182,36 +219,48 @@ std::uint32_t Store::CreateSchema() {
   // waits for another process's writes.
   int version = SchemaVersion();
   if (version == kSchemaVersion || (version >= 0 && ReadOnly())) return kOk;
-  std::uint32_t result = Begin();
-  if (result != kOk) return result;
-  version = SchemaVersion();
-  if (version == 0 && Count("SELECT count(*) FROM sqlite_schema") == 0) {
-    result = Run((std::string(kTables) + kRoots).c_str());
-  } else if (version == 1) {
-    result = Upgrade();
-  } else if (version != kSchemaVersion) {
-    message_ = "not a device registry database";
-    result = kErrorRegistryIoFailed;
+  // Making a table again must not take the rows that refer to the old one
+  // with it: foreign keys are off while the layout changes (which can only be
+  // set outside a transaction), and checked before the commit.
+  std::uint32_t result = Run("PRAGMA foreign_keys=OFF");
+  if (result == kOk) result = Begin();
+  if (result == kOk) {
+    version = SchemaVersion();
+    if (version == 0 && Count("SELECT count(*) FROM sqlite_schema") == 0) {
+      result = Run((WithTables(kTables) + kRoots).c_str());
+    } else if (version == 1) {
+      result = UpgradeFrom1();
+    } else if (version == 2) {
+      result = Run(WithTables(kUpgradeFrom2).c_str());
+      notice_ = "registry.db upgraded to layout 3";
+    } else if (version != kSchemaVersion) {
+      message_ = "not a device registry database";
+      result = kErrorRegistryIoFailed;
+    }
+    if (result == kOk && Count("SELECT count(*) FROM pragma_foreign_key_check") != 0) {
+      message_ = "upgrade: rows without their key";
+      result = kErrorRegistryIoFailed;
+    }
+    if (result == kOk) {
+      result = Commit();
+    } else {
+      Rollback();
+    }
   }
-  if (result != kOk) {
-    Rollback();
-    return result;
-  }
-  return Commit();
+  if (const std::uint32_t on = Run("PRAGMA foreign_keys=ON"); result == kOk) result = on;
+  return result;
 }
 
-std::uint32_t Store::Upgrade() {
-  // Foreign keys are checked at the commit, once every row has moved.
-  std::uint32_t result = Run("PRAGMA defer_foreign_keys=ON");
-  if (result == kOk) result = Run(Replace(kUpgradeFrom1, "%TABLES%", kTables).c_str());
+std::uint32_t Store::UpgradeFrom1() {
+  std::uint32_t result = Run(WithTables(kUpgradeFrom1).c_str());
   if (result != kOk) return result;
   const std::int64_t keys = Count("SELECT count(*) FROM lost_keys");
   const std::int64_t values = Count("SELECT count(*) FROM lost_values");
   if (keys == 0 && values == 0) {
     result = Run("DROP TABLE lost_keys; DROP TABLE lost_values;");
-    notice_ = "registry.db upgraded to layout 2";
+    notice_ = "registry.db upgraded to layout 3";
   } else {
-    notice_ = "registry.db upgraded to layout 2; " + std::to_string(keys) + " keys and " +
+    notice_ = "registry.db upgraded to layout 3; " + std::to_string(keys) + " keys and " +
               std::to_string(values) + " values that belonged to no key are kept in the tables lost_keys and lost_values";
   }
   return result;

@@ -3,15 +3,11 @@
 #include <sqlite3.h>
 #include <sys/statvfs.h>
 
-#include <algorithm>
-
 #include "platform/posix/regstore/names.h"
+#include "platform/posix/regstore/statements.h"
 
 namespace regstore {
 namespace {
-
-// Roots are the rows 1 to 3 of the key table.
-constexpr KeyId kLastRoot = 3;
 
 // Log sizes at which a commit is followed by a checkpoint: always, or when free space runs short.
 constexpr std::int64_t kCheckpointLogBytes = std::int64_t{16} << 20;
@@ -27,50 +23,7 @@ std::uint32_t DeviceError(int code) {
   }
 }
 
-// One prepared statement, finalized with its owner.
-class Statement {
- public:
-  ~Statement() { sqlite3_finalize(stmt_); }
-  int Prepare(sqlite3* db, const char* sql) { return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr); }
-  sqlite3_stmt* get() const { return stmt_; }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// Resets a statement and its bindings when a use of it ends, whatever the outcome.
-class Use {
- public:
-  explicit Use(const Statement& s) : stmt_(s.get()) {}
-  ~Use() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
-  }
-  sqlite3_stmt* operator*() const { return stmt_; }
-
- private:
-  sqlite3_stmt* stmt_;
-};
-
-void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
-  sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-}
-
-std::string ColumnText(sqlite3_stmt* stmt, int index) {
-  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
-  return p == nullptr ? std::string() : std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)));
-}
-
-std::string ColumnBlob(sqlite3_stmt* stmt, int index) {
-  const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt, index));
-  return p == nullptr ? std::string() : std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)));
-}
-
 }  // namespace
-
-struct Store::Statements {
-  Statement findChild, insertKey, upsertValue, getValue, keyInfo, children, values, keepIssued;
-};
 
 const char16_t* RootName(std::uint32_t root) {
   switch (root) {
@@ -150,6 +103,14 @@ int Store::SchemaVersion() {
   return version;
 }
 
+std::uint32_t Store::PrepareTransactions() {
+  // Prepared once: a commit per key would otherwise parse these words each time.
+  if (stmts_->begin.Prepare(db_, "BEGIN IMMEDIATE") != SQLITE_OK || stmts_->commit.Prepare(db_, "COMMIT") != SQLITE_OK ||
+      stmts_->rollback.Prepare(db_, "ROLLBACK") != SQLITE_OK)
+    return Fail("prepare");
+  return kOk;
+}
+
 std::uint32_t Store::Prepare() {
   struct {
     Statement* stmt;
@@ -164,6 +125,10 @@ std::uint32_t Store::Prepare() {
       {&stmts_->keyInfo, "SELECT parent, name FROM keys WHERE id = ?1"},
       {&stmts_->children, "SELECT id, name FROM keys WHERE parent = ?1"},
       {&stmts_->values, "SELECT name, type, data FROM vals WHERE key = ?1"},
+      {&stmts_->dropPlaceholders,
+       "DELETE FROM keys WHERE parent IS NULL AND id > 3 AND id < (SELECT max(id) FROM keys)"},
+      {&stmts_->keepIssued,
+       "INSERT INTO keys(id, parent, fold, name) SELECT ?1 + 1, NULL, '', '' WHERE ?1 >= (SELECT max(id) FROM keys)"},
   };
   for (const auto& entry : list)
     if (entry.stmt->Prepare(db_, entry.sql) != SQLITE_OK) return Fail("prepare");
@@ -171,41 +136,66 @@ std::uint32_t Store::Prepare() {
 }
 
 std::uint32_t Store::Begin() {
+  // A transaction the database dropped by itself, with no Rollback after it,
+  // may have made keys of the remembered path.
+  if (uncommittedIds_) ForgetPath();
   // IMMEDIATE takes the write lock at once (waiting through the busy timeout),
   // so that a transaction never fails later when it turns from reading to writing.
-  if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return Fail("begin");
-  if (issued_ == 0) return kOk;
-  // A rolled-back transaction takes its sequence number back with it; ids
-  // handed out before must still never name another key. (Prepared here, as
-  // only a writer, never a reader of an older layout, has the sequence table.)
-  if (stmts_->keepIssued.get() == nullptr &&
-      stmts_->keepIssued.Prepare(db_, "UPDATE sqlite_sequence SET seq = ?1 WHERE name = 'keys' AND seq < ?1") != SQLITE_OK) {
-    const std::uint32_t result = Fail("keep key ids");
-    Rollback();
-    return result;
+  {
+    Use use(stmts_->begin);
+    if (sqlite3_step(*use) != SQLITE_DONE) return Fail("begin");
   }
-  Use use(stmts_->keepIssued);
-  sqlite3_bind_int64(*use, 1, issued_);
-  if (sqlite3_step(*use) == SQLITE_DONE) return kOk;
-  const std::uint32_t result = Fail("keep key ids");
-  Rollback();
-  return result;
+  // Only ids handed out in a transaction that was not committed need keeping.
+  if (!uncommittedIds_) return kOk;
+  // A rolled-back transaction takes the keys it made back with it, and the
+  // next key would get the first of their ids again: a placeholder row (no
+  // parent, empty names, no key) just above the highest id handed out keeps
+  // them all below the next key's. (Not at that id itself, which would make a
+  // row for a dropped key to hold children or values.) Older placeholders
+  // below the table's highest id are no longer needed.
+  for (Statement* stmt : {&stmts_->dropPlaceholders, &stmts_->keepIssued}) {
+    Use use(*stmt);
+    if (sqlite3_bind_parameter_count(*use) == 1) sqlite3_bind_int64(*use, 1, issued_);
+    if (sqlite3_step(*use) != SQLITE_DONE) {
+      const std::uint32_t result = Fail("keep key ids");
+      Rollback();
+      return result;
+    }
+  }
+  return kOk;
 }
 
 std::uint32_t Store::Commit() {
-  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return kOk;
-  const std::uint32_t result = Fail("commit");
+  std::uint32_t result = WriteQueued();
+  if (result != kOk) {
+    Rollback();
+    return result;
+  }
+  {
+    Use use(stmts_->commit);
+    if (sqlite3_step(*use) == SQLITE_DONE) {
+      uncommittedIds_ = false;
+      return kOk;
+    }
+    result = Fail("commit");
+  }
   Rollback();
   return result;
 }
 
 void Store::Rollback() {
-  if (InTransaction()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  // Keys of the remembered path may have been made in the dropped transaction.
+  ForgetPath();
+  queued_ = 0;
+  queuedBytes_ = 0;
+  if (!InTransaction()) return;
+  Use use(stmts_->rollback);
+  sqlite3_step(*use);
 }
 
 bool Store::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
 
-bool Store::ReadOnly() const { return db_ != nullptr && sqlite3_db_readonly(db_, "main") == 1; }
+bool Store::ReadOnly() const { return readOnly_; }
 
 std::uint32_t Store::Checkpoint() {
   // PASSIVE never waits for readers; what they still use is copied next time.
@@ -262,24 +252,47 @@ std::uint32_t Store::CreateKey(KeyId parent, std::u16string_view subKey, KeyId* 
   KeyId current = parent;
   bool madeLast = false;
   std::uint32_t result = kOk;
-  for (const std::u16string& name : SplitKeyPath(subKey)) {
-    const std::string fold = ToUtf8(Fold(name));
+  // Consecutive keys mostly share their path's first names: those are taken
+  // from the last path walked instead of being looked up again.
+  std::size_t depth = 0;
+  bool samePath = parent == lastParent_;
+  for (std::size_t start = 0; start <= subKey.size();) {
+    std::size_t end = subKey.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = subKey.size();
+    const std::u16string_view name = subKey.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    ToUtf8Into(name, true, &fold_);
+    samePath = samePath && depth < lastPath_.size() && lastPath_[depth].fold == fold_;
     KeyId child = 0;
-    result = FindChild(current, fold, &child);
-    madeLast = result == kErrorFileNotFound;
-    if (madeLast) {
-      Use use(stmts_->insertKey);
-      const std::string utf8 = ToUtf8(name);
-      sqlite3_bind_int64(*use, 1, current);
-      BindText(*use, 2, fold);
-      BindText(*use, 3, utf8);
-      result = sqlite3_step(*use) == SQLITE_DONE ? kOk : Fail("create key");
-      child = sqlite3_last_insert_rowid(db_);
-      if (result == kOk && child > issued_) issued_ = child;
+    if (samePath) {
+      child = lastPath_[depth].id;
+      madeLast = false;
+    } else {
+      lastPath_.resize(depth);
+      result = FindChild(current, fold_, &child);
+      madeLast = result == kErrorFileNotFound;
+      if (madeLast) {
+        Use use(stmts_->insertKey);
+        ToUtf8Into(name, false, &name_);
+        sqlite3_bind_int64(*use, 1, current);
+        BindText(*use, 2, fold_);
+        BindText(*use, 3, name_);
+        result = sqlite3_step(*use) == SQLITE_DONE ? kOk : Fail("create key");
+        child = sqlite3_last_insert_rowid(db_);
+        if (result == kOk) {
+          uncommittedIds_ = true;
+          if (child > issued_) issued_ = child;
+        }
+      }
+      if (result != kOk) break;
+      lastPath_.push_back(PathStep{fold_, child});
     }
-    if (result != kOk) break;
     current = child;
+    ++depth;
   }
+  lastParent_ = parent;
+  if (result != kOk) ForgetPath();
   if (own) {
     if (result != kOk) {
       Rollback();
@@ -293,6 +306,11 @@ std::uint32_t Store::CreateKey(KeyId parent, std::u16string_view subKey, KeyId* 
   return kOk;
 }
 
+void Store::ForgetPath() {
+  lastPath_.clear();
+  lastParent_ = 0;
+}
+
 std::uint32_t Store::FindKey(KeyId parent, std::u16string_view subKey, KeyId* key) {
   KeyId current = parent;
   for (const std::u16string& name : SplitKeyPath(subKey)) {
@@ -302,118 +320,6 @@ std::uint32_t Store::FindKey(KeyId parent, std::u16string_view subKey, KeyId* ke
   }
   *key = current;
   return kOk;
-}
-
-std::uint32_t Store::SetValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data) {
-  static const char kEmpty = 0;
-  Use use(stmts_->upsertValue);
-  const std::string utf8 = ToUtf8(name);
-  const std::string fold = ToUtf8(Fold(name));
-  sqlite3_bind_int64(*use, 1, key);
-  BindText(*use, 2, fold);
-  BindText(*use, 3, utf8);
-  sqlite3_bind_int64(*use, 4, type);
-  // An empty value is an empty blob, never NULL, so that its type stays exact.
-  sqlite3_bind_blob(*use, 5, data.empty() ? &kEmpty : data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
-  return sqlite3_step(*use) == SQLITE_DONE ? kOk : Fail("set value");
-}
-
-std::uint32_t Store::GetValue(KeyId key, std::u16string_view name, Value* value) {
-  Use use(stmts_->getValue);
-  const std::string fold = ToUtf8(Fold(name));
-  sqlite3_bind_int64(*use, 1, key);
-  BindText(*use, 2, fold);
-  const int rc = sqlite3_step(*use);
-  if (rc == SQLITE_DONE) return kErrorFileNotFound;
-  if (rc != SQLITE_ROW) return Fail("get value");
-  value->name = FromUtf8(ColumnText(*use, 0));
-  value->type = static_cast<std::uint32_t>(sqlite3_column_int64(*use, 1));
-  value->data = ColumnBlob(*use, 2);
-  return kOk;
-}
-
-std::uint32_t Store::Children(KeyId key, std::vector<Child>* children) {
-  children->clear();
-  Use use(stmts_->children);
-  sqlite3_bind_int64(*use, 1, key);
-  int rc;
-  while ((rc = sqlite3_step(*use)) == SQLITE_ROW)
-    children->push_back(Child{sqlite3_column_int64(*use, 0), FromUtf8(ColumnText(*use, 1))});
-  return rc == SQLITE_DONE ? kOk : Fail("read keys");
-}
-
-std::uint32_t Store::Values(KeyId key, std::vector<Value>* values) {
-  values->clear();
-  Use use(stmts_->values);
-  sqlite3_bind_int64(*use, 1, key);
-  int rc;
-  while ((rc = sqlite3_step(*use)) == SQLITE_ROW) {
-    Value value;
-    value.name = FromUtf8(ColumnText(*use, 0));
-    value.type = static_cast<std::uint32_t>(sqlite3_column_int64(*use, 1));
-    value.data = ColumnBlob(*use, 2);
-    values->push_back(std::move(value));
-  }
-  return rc == SQLITE_DONE ? kOk : Fail("read values");
-}
-
-std::uint32_t Store::KeyPath(KeyId key, std::uint32_t* root, std::vector<std::u16string>* path) {
-  path->clear();
-  KeyId walk = key;
-  while (walk > kLastRoot) {
-    Use use(stmts_->keyInfo);
-    sqlite3_bind_int64(*use, 1, walk);
-    const int rc = sqlite3_step(*use);
-    if (rc == SQLITE_DONE) return kErrorFileNotFound;
-    if (rc != SQLITE_ROW) return Fail("read key");
-    walk = sqlite3_column_int64(*use, 0);
-    path->push_back(FromUtf8(ColumnText(*use, 1)));
-  }
-  if (walk < 1) return kErrorFileNotFound;
-  // Collected from the key upwards: reversed once, so a deep key costs its depth, not its square.
-  std::reverse(path->begin(), path->end());
-  *root = kRootClasses + static_cast<std::uint32_t>(walk - 1);
-  return kOk;
-}
-
-std::uint32_t Store::ReadSubtree(KeyId key, std::vector<Key>* keys) {
-  Key top;
-  if (const std::uint32_t r = KeyPath(key, &top.root, &top.path); r != kOk) return r;
-  std::vector<Key> result;
-  std::vector<std::pair<KeyId, Key>> pending;
-  pending.emplace_back(key, std::move(top));
-  std::vector<Child> children;
-  while (!pending.empty()) {
-    auto [id, entry] = std::move(pending.back());
-    pending.pop_back();
-    if (const std::uint32_t r = Values(id, &entry.values); r != kOk) return r;
-    if (const std::uint32_t r = Children(id, &children); r != kOk) return r;
-    for (Child& child : children) {
-      Key below{entry.root, entry.path, {}};
-      below.path.push_back(std::move(child.name));
-      pending.emplace_back(child.id, std::move(below));
-    }
-    result.push_back(std::move(entry));
-  }
-  *keys = std::move(result);
-  return kOk;
-}
-
-std::string Store::IntegrityCheck() {
-  sqlite3_stmt* stmt = nullptr;
-  std::string verdict;
-  if (sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &stmt, nullptr) != SQLITE_OK) return sqlite3_errmsg(db_);
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    if (!verdict.empty()) verdict += '\n';
-    verdict += ColumnText(stmt, 0);
-  }
-  sqlite3_finalize(stmt);
-  // A row that names a missing key is no damage to the file, but it is to the registry.
-  if (sqlite3_prepare_v2(db_, "PRAGMA foreign_key_check", -1, &stmt, nullptr) != SQLITE_OK) return sqlite3_errmsg(db_);
-  while (sqlite3_step(stmt) == SQLITE_ROW)
-    verdict += "\nforeign key: " + ColumnText(stmt, 0) + " row " + std::to_string(sqlite3_column_int64(stmt, 1));
-  sqlite3_finalize(stmt);
-  return verdict;
 }
 
 }  // namespace regstore

@@ -36,8 +36,8 @@ inline constexpr std::uint32_t kErrorBadPathname = 161;        // subkey path st
 inline constexpr std::uint32_t kErrorNoAccess = 998;           // data pointer missing for a byte count
 inline constexpr std::uint32_t kErrorRegistryIoFailed = 1016;  // the database failed otherwise
 
-// Version of the database layout written and read; version 1 is upgraded when opened for writing.
-inline constexpr int kSchemaVersion = 2;
+// Version of the database layout written and read; versions 1 and 2 are upgraded when opened for writing.
+inline constexpr int kSchemaVersion = 3;
 
 using KeyId = std::int64_t;
 
@@ -86,9 +86,9 @@ class Store {
 
   // Starts a write transaction, waiting while another process writes; 0 or an error code.
   std::uint32_t Begin();
-  // Makes the changes since Begin durable and visible to others; 0 or an error code.
+  // Sets the queued values, then makes the changes since Begin durable and visible to others; 0 or an error code.
   std::uint32_t Commit();
-  // Drops the changes since Begin.
+  // Drops the changes since Begin, queued values included.
   void Rollback();
   // True between Begin and Commit or Rollback; false also once the database
   // has dropped a transaction by itself after a failure (disk full, I/O error).
@@ -105,6 +105,13 @@ class Store {
   std::uint32_t FindKey(KeyId parent, std::u16string_view subKey, KeyId* key);
   // Sets a value; an existing value of the same name (any case) gets the new type and bytes and keeps its first spelling.
   std::uint32_t SetValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data);
+  // Queues a value to be set as SetValue sets it, by WriteQueued or Commit,
+  // in the order queued; reads do not see it before. A value of 64 KiB or
+  // more is set at once, after the queue. 0, or the error of writing the
+  // queue or the value now (the queue is then empty).
+  std::uint32_t QueueValue(KeyId key, std::u16string_view name, std::uint32_t type, std::string_view data);
+  // Sets the queued values in order, several to a statement; 0 or an error code. Empties the queue.
+  std::uint32_t WriteQueued();
   // Reads one value; 0, kErrorFileNotFound or an error code.
   std::uint32_t GetValue(KeyId key, std::u16string_view name, Value* value);
   // The direct children of key, in no particular order; 0 or an error code.
@@ -127,12 +134,15 @@ class Store {
   explicit Store(sqlite3* db);
   struct Statements;
   static std::unique_ptr<Store> Connect(const std::string& deviceDir, bool create, std::string* error);
+  std::uint32_t PrepareTransactions();
   std::uint32_t Prepare();
+  sqlite3_stmt* SetRows(std::size_t rows);
   std::uint32_t CreateSchema();
-  std::uint32_t Upgrade();
+  std::uint32_t UpgradeFrom1();
   int SchemaVersion();
   std::uint32_t Fail(const char* what);
   std::uint32_t FindChild(KeyId parent, const std::string& fold, KeyId* child);
+  void ForgetPath();
   std::uint32_t Run(const char* sql);
   std::int64_t Count(const char* sql);
   static int AfterCommit(void* self, sqlite3* db, const char* name, int frames);
@@ -142,6 +152,27 @@ class Store {
   std::string message_;
   std::string notice_;
   KeyId issued_ = 0;  // the highest key id this connection has handed out, committed or not
+  bool uncommittedIds_ = false;  // ids were handed out since the last commit
+  bool readOnly_ = false;
+  std::string name_, fold_;  // UTF-8 of the name in use and of its folded form, kept to spare allocations
+  // Values queued by QueueValue: the first queued_ entries (later ones keep their buffers for reuse).
+  struct Queued {
+    KeyId key = 0;
+    std::uint32_t type = 0;
+    std::string name, fold, data;
+  };
+  std::vector<Queued> queue_;
+  std::size_t queued_ = 0;
+  std::size_t queuedBytes_ = 0;
+  // The last key path CreateKey walked: below lastParent_, each name's folded
+  // UTF-8 and key id. Keys are never deleted, so ids found or committed stay
+  // right; the path is forgotten when a transaction is not committed.
+  struct PathStep {
+    std::string fold;
+    KeyId id = 0;
+  };
+  std::vector<PathStep> lastPath_;
+  KeyId lastParent_ = 0;
   std::string path_;  // the database file, for the free space beside it
   std::int64_t pageBytes_ = 4096;
   std::int64_t nextSpaceCheck_ = 0;  // log size at which free space is looked at next

@@ -105,7 +105,7 @@ class RegistryFailureTest : public ::testing::Test {
 // Disk full before the database exists, within the first keys, and later:
 // afterwards, with room again, later keys are whole and adopt nothing.
 TEST_F(RegistryFailureTest, OnAFullDiskEveryKeyIsStoredWholeOrReported) {
-  constexpr int kKeys = 16, kValues = 6;
+  constexpr int kKeys = 32, kValues = 6;
   for (std::int64_t budget : {0, 8000, 30000, 70000}) {
     SCOPED_TRACE(budget);
     plat::posix::RegistryReset();

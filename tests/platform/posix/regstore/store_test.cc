@@ -171,6 +171,36 @@ TEST_F(RegistryStoreTest, RollbackDropsKeysAndValuesAndCommitKeepsThemAcrossReop
   EXPECT_EQ(reopened->IntegrityCheck(), "ok");
 }
 
+// Key paths share their first names with the path before them: a path made
+// in a transaction that was rolled back must be made again, never taken over.
+TEST_F(RegistryStoreTest, APathOfARolledBackTransactionIsMadeAgain) {
+  const struct {
+    const char* what;
+    std::u16string dropped, next;
+  } cases[] = {
+      {"same path", u"A\\B", u"A\\B"},
+      {"path below it", u"C\\D", u"C\\D\\E"},
+      {"partly committed path", u"Kept\\F", u"Kept\\F\\G"},
+  };
+  Create(kMachine, u"Kept");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(store_->Begin(), regstore::kOk);
+    Create(kMachine, c.dropped);
+    store_->Rollback();
+    ASSERT_EQ(store_->Begin(), regstore::kOk);
+    bool created = false;
+    const KeyId key = Create(kMachine, c.next, &created);
+    EXPECT_TRUE(created);
+    ASSERT_EQ(store_->SetValue(key, u"v", 4, std::string(4, '\1')), regstore::kOk);
+    ASSERT_EQ(store_->Commit(), regstore::kOk);
+    KeyId found = 0;
+    ASSERT_EQ(store_->FindKey(kMachine, c.next, &found), regstore::kOk);
+    EXPECT_EQ(found, key);
+  }
+  EXPECT_EQ(store_->IntegrityCheck(), "ok");
+}
+
 TEST(RegistryStoreOpen, OpenExistingRefusesMissingAndForeignFiles) {
   regtest::TempDevice device;
   std::string error;
@@ -319,7 +349,7 @@ TEST(RegistryStoreOpen, Layout1IsReadAsItIsAndUpgradedForWritingWithoutLosingARo
   ASSERT_EQ(store->CreateKey(kMachine, u"Added", &added, &created), regstore::kOk);
   EXPECT_GT(added, 9);
   store.reset();
-  EXPECT_EQ(Count(path, "PRAGMA user_version"), 2);
+  EXPECT_EQ(Count(path, "PRAGMA user_version"), 3);
   EXPECT_EQ(Count(path, "SELECT count(*) FROM lost_keys WHERE id = 7"), 1);
   EXPECT_EQ(Count(path, "SELECT count(*) FROM lost_values"), 2);
 
@@ -327,6 +357,62 @@ TEST(RegistryStoreOpen, Layout1IsReadAsItIsAndUpgradedForWritingWithoutLosingARo
   store = Store::Open(device.path(), &error);
   ASSERT_NE(store, nullptr) << error;
   EXPECT_EQ(store->Notice(), "");
+}
+
+// Layout 2 as the previous simulator wrote it: key ids from SQLite's
+// AUTOINCREMENT sequence, which had handed out ids up to 9 (6 to 9 in
+// transactions that were rolled back).
+void WriteLayout2(const std::string& path) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const char* sql =
+      "PRAGMA journal_mode=WAL;"
+      "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
+      " fold TEXT NOT NULL, name TEXT NOT NULL, UNIQUE(parent, fold), CHECK(parent IS NOT NULL OR id <= 3));"
+      "CREATE TABLE vals(key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE, fold TEXT NOT NULL,"
+      " name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, fold)) WITHOUT ROWID;"
+      "INSERT INTO keys VALUES (1, NULL, 'hkey_classes_root', 'HKEY_CLASSES_ROOT'),"
+      " (2, NULL, 'hkey_current_user', 'HKEY_CURRENT_USER'), (3, NULL, 'hkey_local_machine', 'HKEY_LOCAL_MACHINE'),"
+      " (4, 3, 'software', 'Software'), (5, 4, 'vendor', 'Vendor');"
+      "INSERT INTO vals VALUES (5, 'n', 'N', 4, x'05000000'), (3, 'top', 'Top', 3, x'01');"
+      "UPDATE sqlite_sequence SET seq = 9 WHERE name = 'keys';"
+      "PRAGMA user_version = 2;";
+  ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+TEST(RegistryStoreOpen, Layout2IsUpgradedWithItsIdsAndRowsAndNoIdGivenAgain) {
+  regtest::TempDevice device;
+  const std::string path = Store::DatabasePath(device.path());
+  WriteLayout2(path);
+  std::string error;
+  {
+    std::unique_ptr<Store> reader = Store::OpenExisting(device.path(), &error);
+    ASSERT_NE(reader, nullptr) << error;
+  }
+  EXPECT_EQ(Count(path, "PRAGMA user_version"), 2);
+
+  std::unique_ptr<Store> store = Store::Open(device.path(), &error);
+  ASSERT_NE(store, nullptr) << error;
+  EXPECT_EQ(store->Notice(), "registry.db upgraded to layout 3");
+  EXPECT_EQ(store->IntegrityCheck(), "ok");
+  KeyId vendor = 0;
+  ASSERT_EQ(store->FindKey(kMachine, u"software\\vendor", &vendor), regstore::kOk);
+  EXPECT_EQ(vendor, 5);
+  Value value;
+  ASSERT_EQ(store->GetValue(vendor, u"N", &value), regstore::kOk);
+  EXPECT_EQ(value.data, std::string("\5\0\0\0", 4));
+  ASSERT_EQ(store->GetValue(kMachine, u"top", &value), regstore::kOk);
+  KeyId added = 0;
+  bool created = false;
+  ASSERT_EQ(store->CreateKey(vendor, u"Added", &added, &created), regstore::kOk);
+  EXPECT_GT(added, 9);
+  store.reset();
+  EXPECT_EQ(Count(path, "PRAGMA user_version"), 3);
+  // The values still refer to the key table, which no longer writes a sequence.
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM pragma_foreign_key_list('vals') WHERE \"table\" = 'keys'"), 1);
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM sqlite_sequence WHERE name = 'keys'"), 0);
+  EXPECT_EQ(Count(path, "SELECT count(*) FROM vals"), 2);
 }
 
 // Writes to the write-ahead log are gathered per commit: every committed frame
@@ -338,6 +424,7 @@ TEST_F(RegistryStoreTest, EveryCommitIsInTheLogFileWhenItReturns) {
   std::unique_ptr<Store> reader = Store::OpenExisting(device_.path(), &error);
   ASSERT_NE(reader, nullptr) << error;
   const std::string wal = Store::DatabasePath(device_.path()) + "-wal";
+  const auto frameBytes = static_cast<std::uintmax_t>(Count(Store::DatabasePath(device_.path()), "PRAGMA page_size") + 24);
   const struct {
     const char* what;
     std::size_t valueBytes;
@@ -370,7 +457,7 @@ TEST_F(RegistryStoreTest, EveryCommitIsInTheLogFileWhenItReturns) {
       ASSERT_EQ(store_->Commit(), regstore::kOk);
       // Nothing of the log is held back: it ends with the commit's last frame.
       const auto walBytes = std::filesystem::file_size(wal);
-      EXPECT_EQ((walBytes - 32) % (1024 + 24), 0u) << walBytes;
+      EXPECT_EQ((walBytes - 32) % frameBytes, 0u) << walBytes;
       KeyId seen = 0;
       ASSERT_EQ(reader->FindKey(kMachine, path, &seen), regstore::kOk);
       for (int v = 0; v < c.values; ++v) {
