@@ -100,7 +100,15 @@ bool FillNumberList(const char16_t* rest, bool wide, std::vector<std::uint8_t>& 
     while (ListClass(*p) & kSeparator) ++p;
     if (*p == 0) return true;
     if (!Fits(data, wide ? 2 : 1)) return false;
-    std::uint8_t c;
+    std::uint8_t c = ListClass(*p);
+    const std::uint8_t second = ListClass(p[1]);
+    if ((c & second & kDigit) && (ListClass(p[2]) & (kSeparator | kEnd))) {
+      // The usual word of two digits; a leading "0" passed over adds nothing.
+      data.push_back(static_cast<std::uint8_t>(((c & 0x0F) << 4) | (second & 0x0F)));
+      if (wide) data.push_back(0);
+      p += 2;
+      continue;
+    }
     while ((c = ListClass(*p)) & kLead) ++p;
     std::uint32_t value = 0;  // wraps: only the last eight digits count
     for (; c & kDigit; c = ListClass(*++p)) value = value * 16 + (c & 0x0F);

@@ -129,27 +129,93 @@ std::string WalkIgnoringCase(const Device& device, const std::vector<std::string
   return relative;
 }
 
-// Maps elements below the root: opens the folder holding the last one and
-// settles the last one's spelling there.
-void Resolve(const Device& device, const std::vector<std::string>& elements, HostPath* out) {
+// The folders that held the last paths mapped stay open: a wildcard line opens
+// each file of one folder and creates it in another, and opening both folders
+// again for every file cost four calls. A kept folder is used only while its
+// path still leads to it, which one look-up checks (the folder was opened
+// beneath the root without links; the same folder by another way is the same).
+class FolderCache {
+ public:
+  // The folder kept for folder (as written) on device, with its host spelling and its
+  // status as checked; none when not kept.
+  SharedFd Find(const std::shared_ptr<const Device>& device, const std::string& folder, std::string* spelling,
+                struct stat* now) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (Entry& entry : entries_) {
+      if (entry.device != device || entry.written != folder) continue;
+      struct stat& st = *now;
+      if (fstatat(device->root.get(), entry.spelling.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+          st.st_dev != entry.dev || st.st_ino != entry.ino) {
+        entry = Entry{};
+        return {};
+      }
+      entry.used = ++clock_;
+      *spelling = entry.spelling;
+      return entry.fd;
+    }
+    return {};
+  }
+
+  // Keeps fd, the folder opened for folder (as written) with its host spelling.
+  void Keep(const std::shared_ptr<const Device>& device, const std::string& folder, const std::string& spelling,
+            const SharedFd& fd) {
+    struct stat st {};
+    if (folder.empty() || fstat(fd.get(), &st) != 0) return;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Entry* oldest = &entries_[0];
+    for (Entry& entry : entries_)
+      if (entry.used < oldest->used) oldest = &entry;
+    *oldest = Entry{device, folder, spelling, fd, st.st_dev, st.st_ino, ++clock_};
+  }
+
+ private:
+  struct Entry {
+    std::shared_ptr<const Device> device;
+    std::string written;   // the folder's path as the device path gave it
+    std::string spelling;  // its host spelling below the root
+    SharedFd fd;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    unsigned long used = 0;
+  };
+  std::mutex mutex_;
+  Entry entries_[4];
+  unsigned long clock_ = 0;
+};
+
+FolderCache& Folders() {
+  static FolderCache* cache = new FolderCache;  // never destroyed: other threads may map paths at exit
+  return *cache;
+}
+
+// Maps elements below the root: opens the folder holding the last one and,
+// when settleName is set, settles the last one's spelling there.
+void Resolve(const Device& device, const std::vector<std::string>& elements, bool settleName, HostPath* out) {
   out->relative.clear();
   out->name.clear();
   out->parent.Reset();
   out->parentErrno = 0;
+  out->parentChecked = false;
   if (elements.empty()) return;
   const std::vector<std::string> above(elements.begin(), elements.end() - 1);
-  // Most paths are written as they are stored: one look-up settles the folder.
-  std::string folder = Joined(above);
-  Fd parent(OpenBeneath(device.root.get(), folder, O_PATH | O_DIRECTORY));
-  if (!parent && (errno == ENOENT || errno == ENOTDIR)) folder = WalkIgnoringCase(device, above, &parent);
-  out->parentErrno = parent ? 0 : errno;
-  out->name = elements.back();
-  if (parent) {
-    std::string found = FindEntry(parent.get(), device.folder + "/fs" + (folder.empty() ? "" : "/" + folder), out->name);
-    if (!found.empty()) out->name = std::move(found);
+  const std::string written = Joined(above);
+  std::string folder;
+  SharedFd parent = Folders().Find(out->device, written, &folder, &out->parentNow);
+  out->parentChecked = static_cast<bool>(parent);
+  if (!parent) {
+    // Most paths are written as they are stored: one look-up settles the folder.
+    folder = written;
+    Fd opened(OpenBeneath(device.root.get(), folder, O_PATH | O_DIRECTORY));
+    if (!opened && (errno == ENOENT || errno == ENOTDIR)) folder = WalkIgnoringCase(device, above, &opened);
+    out->parentErrno = opened ? 0 : errno;
+    parent = SharedFd(std::move(opened));
+    if (parent) Folders().Keep(out->device, written, folder, parent);
   }
+  out->name = elements.back();
   out->relative = folder.empty() ? out->name : folder + "/" + out->name;
   out->parent = std::move(parent);
+  out->nameSettled = false;
+  if (settleName) SettleName(out);
 }
 
 struct Opened {
@@ -245,16 +311,31 @@ std::string HostPath::Full() const {
   return relative.empty() ? root : root + "/" + relative;
 }
 
-std::uint32_t MapPath(const char16_t* devicePath, HostPath* hostPath) {
+std::uint32_t MapPath(const char16_t* devicePath, HostPath* hostPath, bool settleName) {
   auto device = OpenDevice();
   if (device == nullptr || devicePath == nullptr || *devicePath == 0) return kErrorPathNotFound;
   std::vector<std::string> elements;
   if (const std::uint32_t error = SplitElements(devicePath, &elements); error != 0) return error;
   const std::u16string_view text(devicePath);
   hostPath->trailingSeparator = !elements.empty() && IsSeparator(text.back());
-  Resolve(*device, elements, hostPath);
   hostPath->device = std::move(device);
+  Resolve(*hostPath->device, elements, settleName, hostPath);
   return 0;
+}
+
+bool SettleName(HostPath* path) {
+  if (path->nameSettled) return false;
+  path->nameSettled = true;
+  if (!path->parent || path->device == nullptr) return false;
+  const std::size_t cut = path->relative.size() - path->name.size();
+  const std::string folder = cut == 0 ? std::string() : path->relative.substr(0, cut - 1);
+  const std::string hostFolder = path->device->folder + "/fs" + (folder.empty() ? "" : "/" + folder);
+  std::string found =
+      FindLastEntry(path->parent.get(), hostFolder, path->name, path->parentChecked ? &path->parentNow : nullptr);
+  if (found.empty() || found == path->name) return false;
+  path->name = std::move(found);
+  path->relative = folder.empty() ? path->name : folder + "/" + path->name;
+  return true;
 }
 
 std::uint32_t MapPattern(const char16_t* devicePattern, HostPath* folder, std::string* lastElement) {
@@ -267,8 +348,8 @@ std::uint32_t MapPattern(const char16_t* devicePattern, HostPath* folder, std::s
   if (const std::uint32_t error = SplitElements(text.substr(0, cut), &elements); error != 0) return error;
   if (const std::uint32_t error = ConvertElement(text.substr(cut), true, lastElement); error != 0) return error;
   folder->trailingSeparator = false;
-  Resolve(*device, elements, folder);
   folder->device = std::move(device);
+  Resolve(*folder->device, elements, true, folder);
   return 0;
 }
 

@@ -76,14 +76,19 @@ struct Entry {
   FindData data;
 };
 
-// Fills data from an entry of the folder dirfd; false for names the device cannot show.
-// A symbolic link is listed as a file, never looked through: opening it fails.
-bool ToFindData(int dirfd, const std::string& name, FindData* data) {
+// Fills data from an entry of the folder dirfd, of the type the listing gave;
+// false for names the device cannot show. A symbolic link is listed as a
+// file, never looked through: opening it fails.
+bool ToFindData(int dirfd, const std::string& name, unsigned char type, FindData* data) {
   std::u16string wide;
   if (!posix::ToUtf16(name, &wide) || !wstr::Copy(data->name, kMaxPath, wide.c_str())) return false;
-  struct stat st {};
-  if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  data->attributes = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeNormal;
+  // Most file systems give the type with the name; only the others cost a look-up.
+  if (type == DT_UNKNOWN) {
+    struct stat st {};
+    if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+  }
+  data->attributes = type == DT_DIR ? kAttributeDirectory : kAttributeNormal;
   return true;
 }
 
@@ -109,7 +114,7 @@ Find* FindFirst(const char16_t* pattern, FindData* data) {
     const std::string name(entry->d_name);
     if (name == "." || name == ".." || last.empty() || !MatchesPattern(last, name)) continue;
     Entry found{name, {}};
-    if (ToFindData(dirfd(dir.get()), name, &found.data)) entries.push_back(std::move(found));
+    if (ToFindData(dirfd(dir.get()), name, entry->d_type, &found.data)) entries.push_back(std::move(found));
   }
   if (entries.empty()) {
     SetLastErrorCode(kErrorFileNotFound);

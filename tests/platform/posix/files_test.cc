@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "platform/backend.h"
@@ -158,6 +159,80 @@ TEST(PosixFiles, CreatesANewFileInAnExistingFolderOfOtherCase) {
   ASSERT_NE(out, nullptr);
   EXPECT_TRUE(plat::FileClose(out));
   EXPECT_TRUE(device.Exists("Windows/New.txt"));
+}
+
+TEST(PosixFiles, TheExactSpellingWinsOverOtherCases) {
+  TestDevice device;
+  device.Write("Data/Name.txt", "upper");
+  device.Write("Data/name.txt", "lower");
+  // Reads try the name as written first; creations ask the folder's listing,
+  // which the first creation there keeps.
+  plat::File* made = OpenFile(u"\\Data\\made.txt", Access::Write, Disposition::CreateAlways, Share::None);
+  ASSERT_NE(made, nullptr);
+  ASSERT_TRUE(plat::FileClose(made));
+  const struct {
+    const char16_t* path;
+    const char* file;  // the host file it names
+  } cases[] = {
+      {u"\\data\\name.txt", "Data/name.txt"},
+      {u"\\Data\\Name.txt", "Data/Name.txt"},
+      {u"\\DATA\\NAME.TXT", "Data/Name.txt"},  // no exact name: the first in byte order
+      {u"\\data\\MADE.txt", "Data/made.txt"},
+  };
+  int mark = 0;
+  for (const auto& c : cases) {
+    plat::File* in = OpenFile(c.path, Access::Read, Disposition::OpenExisting, Share::None);
+    ASSERT_NE(in, nullptr) << c.file;
+    EXPECT_EQ(ReadAll(in), device.Read(c.file)) << c.file;
+    ASSERT_TRUE(plat::FileClose(in));
+    const std::string text = "mark " + std::to_string(++mark);
+    plat::File* out = OpenFile(c.path, Access::Write, Disposition::CreateAlways, Share::None);
+    ASSERT_NE(out, nullptr) << c.file;
+    std::uint32_t written = 0;
+    ASSERT_TRUE(plat::FileWrite(out, text.data(), static_cast<std::uint32_t>(text.size()), &written));
+    ASSERT_TRUE(plat::FileClose(out));
+    EXPECT_EQ(device.Read(c.file), text) << c.file;
+  }
+  EXPECT_FALSE(device.Exists("Data/NAME.TXT"));
+  EXPECT_FALSE(device.Exists("Data/MADE.txt"));
+}
+
+TEST(PosixFiles, KeptFoldersFollowTheTreeAsItIsNow) {
+  TestDevice device;
+  device.MakeFolder("Out");
+  const auto create = [](const char16_t* path) {
+    plat::File* file = OpenFile(path, Access::Write, Disposition::CreateAlways, Share::None);
+    return file != nullptr && plat::FileClose(file);
+  };
+  ASSERT_TRUE(create(u"\\Out\\a.txt"));
+  // The folder is moved away and another made in its place: new files go to the new one.
+  ASSERT_EQ(rename(device.Host("Out").c_str(), device.Host("Old").c_str()), 0);
+  device.MakeFolder("Out");
+  ASSERT_TRUE(create(u"\\Out\\b.txt"));
+  EXPECT_TRUE(device.Exists("Out/b.txt"));
+  EXPECT_FALSE(device.Exists("Old/b.txt"));
+  // Gone without a successor: the path is missing.
+  ASSERT_EQ(rename(device.Host("Out").c_str(), device.Host("Gone").c_str()), 0);
+  EXPECT_FALSE(create(u"\\Out\\c.txt"));
+  EXPECT_EQ(plat::LastError(), plat::kErrorPathNotFound);
+  EXPECT_FALSE(device.Exists("Gone/c.txt"));
+}
+
+TEST(PosixFiles, AnUnsharedReaderMeetsTheEndOnce) {
+  // Nobody on the device can change a file held without sharing, so its end,
+  // once met, stays; a shared reader sees what others add.
+  for (const Share share : {Share::None, Share::ReadWrite}) {
+    TestDevice device;
+    device.Write("log.txt", "first");
+    plat::File* file = OpenFile(u"\\log.txt", Access::Read, Disposition::OpenExisting, share);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(ReadAll(file), "first");
+    device.Write("log.txt", "first, then more");  // behind the simulator's back
+    EXPECT_EQ(ReadAll(file), share == Share::None ? "" : ", then more");
+    ASSERT_TRUE(plat::backend::SeekToStart(file));
+    EXPECT_EQ(ReadAll(file), "first, then more");
+    EXPECT_TRUE(plat::FileClose(file));
+  }
 }
 
 TEST(PosixFiles, SharingWithinOneProcess) {
