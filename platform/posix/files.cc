@@ -19,6 +19,7 @@
 #include "platform/posix/device.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/error.h"
+#include "platform/posix/mapped_file.h"
 
 namespace plat {
 
@@ -38,6 +39,7 @@ struct File {
   // open, so once a read has met its end, later reads need not ask again.
   bool endIsFinal = false;
   bool atEnd = false;                 // a read met the end (kept only when endIsFinal)
+  posix::MappedReader mapped;         // reads of a large such file, while it lasts
 };
 
 namespace {
@@ -252,6 +254,9 @@ File* OpenFile(const char16_t* path, Access access, Disposition disposition, Sha
   file->fd = fd;
   file->sizeAtOpen = st.st_size;
   file->endIsFinal = access == Access::Read && share == Share::None;
+  // A large file that cannot change is read from its pages directly: a copy
+  // then moves each byte once less than through the read-ahead buffer.
+  if (file->endIsFinal && st.st_size >= static_cast<off_t>(kTransferBuffer)) file->mapped.Start(fd, st.st_size);
   return file;
 }
 
@@ -261,6 +266,8 @@ bool SeekToStart(File* file) {
   file->ahead.clear();
   file->aheadPos = 0;
   file->atEnd = false;
+  // Read again from the start, the file is read as it now is.
+  file->mapped.Stop();
   if (lseek(file->fd, 0, SEEK_SET) != 0) return Fail(-1, posix::ErrorFromErrno(errno));
   return true;
 }
@@ -273,6 +280,20 @@ bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got) {
   if (!Store(file)) return false;
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::uint32_t done = 0;
+  if (file->mapped.active()) {
+    done = static_cast<std::uint32_t>(file->mapped.Read(bytes, n));
+    if (file->mapped.active()) {
+      file->atEnd = done < n;
+      if (got != nullptr) *got = done;
+      return true;
+    }
+    // The mapping gave out (the file was cut short beneath it): ordinary reads
+    // go on from where it stopped and see the file as it now is.
+    if (lseek(file->fd, file->mapped.position(), SEEK_SET) < 0) {
+      if (got != nullptr) *got = done;
+      return Fail(-1, posix::ErrorFromErrno(errno));
+    }
+  }
   // A short block is the end of the file as it is now: this call asks no
   // further, and a caller that wants more asks again.
   bool ended = file->atEnd;
