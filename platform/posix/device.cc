@@ -52,8 +52,7 @@ bool IsForbidden(char16_t c, bool wildcardsAllowed) {
 std::uint32_t ConvertElement(std::u16string_view element, bool wildcardsAllowed, std::string* out) {
   for (char16_t c : element)
     if (IsForbidden(c, wildcardsAllowed)) return kErrorInvalidName;
-  const std::u16string copy(element);
-  if (!ToUtf8(copy.c_str(), out)) return kErrorInvalidName;
+  if (!ToUtf8(element, out)) return kErrorInvalidName;
   if (out->size() > kHostNameMax) return kErrorFilenameTooLong;
   return 0;
 }
@@ -83,11 +82,12 @@ std::uint32_t SplitElements(std::u16string_view text, std::vector<std::string>* 
   return 0;
 }
 
-std::string Joined(const std::vector<std::string>& elements) {
+// The first count elements joined by '/'.
+std::string Joined(const std::vector<std::string>& elements, std::size_t count) {
   std::string joined;
-  for (const std::string& element : elements) {
-    if (!joined.empty()) joined += '/';
-    joined += element;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) joined += '/';
+    joined += elements[i];
   }
   return joined;
 }
@@ -197,8 +197,7 @@ void Resolve(const Device& device, const std::vector<std::string>& elements, boo
   out->parentErrno = 0;
   out->parentChecked = false;
   if (elements.empty()) return;
-  const std::vector<std::string> above(elements.begin(), elements.end() - 1);
-  const std::string written = Joined(above);
+  const std::string written = Joined(elements, elements.size() - 1);
   std::string folder;
   SharedFd parent = Folders().Find(out->device, written, &folder, &out->parentNow);
   out->parentChecked = static_cast<bool>(parent);
@@ -206,7 +205,10 @@ void Resolve(const Device& device, const std::vector<std::string>& elements, boo
     // Most paths are written as they are stored: one look-up settles the folder.
     folder = written;
     Fd opened(OpenBeneath(device.root.get(), folder, O_PATH | O_DIRECTORY));
-    if (!opened && (errno == ENOENT || errno == ENOTDIR)) folder = WalkIgnoringCase(device, above, &opened);
+    if (!opened && (errno == ENOENT || errno == ENOTDIR)) {
+      const std::vector<std::string> above(elements.begin(), elements.end() - 1);
+      folder = WalkIgnoringCase(device, above, &opened);
+    }
     out->parentErrno = opened ? 0 : errno;
     parent = SharedFd(std::move(opened));
     if (parent) Folders().Keep(out->device, written, folder, parent);
