@@ -139,7 +139,7 @@ class FolderCache {
   // The folder kept for folder (as written) on device, with its host spelling and its
   // status as checked; none when not kept.
   SharedFd Find(const std::shared_ptr<const Device>& device, const std::string& folder, std::string* spelling,
-                struct stat* now) {
+                std::string* host, struct stat* now) {
     const std::lock_guard<std::mutex> lock(mutex_);
     for (Entry& entry : entries_) {
       if (entry.device != device || entry.written != folder) continue;
@@ -151,21 +151,22 @@ class FolderCache {
       }
       entry.used = ++clock_;
       *spelling = entry.spelling;
+      *host = entry.host;
       return entry.fd;
     }
     return {};
   }
 
-  // Keeps fd, the folder opened for folder (as written) with its host spelling.
+  // Keeps fd, the folder opened for folder (as written) with its host spelling and full host path.
   void Keep(const std::shared_ptr<const Device>& device, const std::string& folder, const std::string& spelling,
-            const SharedFd& fd) {
+            const std::string& host, const SharedFd& fd) {
     struct stat st {};
     if (folder.empty() || fstat(fd.get(), &st) != 0) return;
     const std::lock_guard<std::mutex> lock(mutex_);
     Entry* oldest = &entries_[0];
     for (Entry& entry : entries_)
       if (entry.used < oldest->used) oldest = &entry;
-    *oldest = Entry{device, folder, spelling, fd, st.st_dev, st.st_ino, ++clock_};
+    *oldest = Entry{device, folder, spelling, host, fd, st.st_dev, st.st_ino, ++clock_};
   }
 
  private:
@@ -173,6 +174,7 @@ class FolderCache {
     std::shared_ptr<const Device> device;
     std::string written;   // the folder's path as the device path gave it
     std::string spelling;  // its host spelling below the root
+    std::string host;      // its full host path
     SharedFd fd;
     dev_t dev = 0;
     ino_t ino = 0;
@@ -193,13 +195,14 @@ FolderCache& Folders() {
 void Resolve(const Device& device, const std::vector<std::string>& elements, bool settleName, HostPath* out) {
   out->relative.clear();
   out->name.clear();
+  out->folderHost.clear();
   out->parent.Reset();
   out->parentErrno = 0;
   out->parentChecked = false;
   if (elements.empty()) return;
   const std::string written = Joined(elements, elements.size() - 1);
   std::string folder;
-  SharedFd parent = Folders().Find(out->device, written, &folder, &out->parentNow);
+  SharedFd parent = Folders().Find(out->device, written, &folder, &out->folderHost, &out->parentNow);
   out->parentChecked = static_cast<bool>(parent);
   if (!parent) {
     // Most paths are written as they are stored: one look-up settles the folder.
@@ -211,7 +214,8 @@ void Resolve(const Device& device, const std::vector<std::string>& elements, boo
     }
     out->parentErrno = opened ? 0 : errno;
     parent = SharedFd(std::move(opened));
-    if (parent) Folders().Keep(out->device, written, folder, parent);
+    out->folderHost = device.folder + "/fs" + (folder.empty() ? "" : "/" + folder);
+    if (parent) Folders().Keep(out->device, written, folder, out->folderHost, parent);
   }
   out->name = elements.back();
   out->relative = folder.empty() ? out->name : folder + "/" + out->name;
@@ -329,14 +333,12 @@ bool SettleName(HostPath* path) {
   if (path->nameSettled) return false;
   path->nameSettled = true;
   if (!path->parent || path->device == nullptr) return false;
-  const std::size_t cut = path->relative.size() - path->name.size();
-  const std::string folder = cut == 0 ? std::string() : path->relative.substr(0, cut - 1);
-  const std::string hostFolder = path->device->folder + "/fs" + (folder.empty() ? "" : "/" + folder);
-  std::string found =
-      FindLastEntry(path->parent.get(), hostFolder, path->name, path->parentChecked ? &path->parentNow : nullptr);
+  std::string found = FindLastEntry(path->parent.get(), path->folderHost, path->name,
+                                    path->parentChecked ? &path->parentNow : nullptr);
   if (found.empty() || found == path->name) return false;
+  const std::size_t cut = path->relative.size() - path->name.size();
   path->name = std::move(found);
-  path->relative = folder.empty() ? path->name : folder + "/" + path->name;
+  path->relative = cut == 0 ? path->name : path->relative.substr(0, cut) + path->name;
   return true;
 }
 
@@ -383,8 +385,7 @@ std::uint32_t TrailingSeparatorError(const HostPath& path) {
 
 void NoteCreated(const HostPath& path) {
   if (!path.parent) return;
-  const std::string full = path.Full();
-  NoteEntryCreated(path.parent.get(), full.substr(0, full.rfind('/')), path.name);
+  NoteEntryCreated(path.parent.get(), path.folderHost, path.name);
 }
 
 bool DevicePathOf(const std::string& hostPath, std::u16string* devicePath) {

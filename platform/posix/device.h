@@ -43,6 +43,7 @@ struct HostPath {
   std::shared_ptr<const Device> device;
   std::string relative;            // below the root, '/'-separated, in its host spelling; empty for the root
   std::string name;                // the last element in its host spelling; empty for the root
+  std::string folderHost;          // the full host path of the folder holding it
   SharedFd parent;                 // the folder holding it (O_PATH); none for the root or when unreachable
   int parentErrno = 0;             // why the folder is unreachable (ENOENT, ENOTDIR, ELOOP, ...)
   struct stat parentNow {};        // the folder's status as it was checked, when parentChecked
