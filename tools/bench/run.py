@@ -90,14 +90,18 @@ def main():
     finally:
         shutil.rmtree(tools, ignore_errors=True)
 
-    for label, base in (("disk", os.environ.get("BENCH_DIR")), ("tmpfs", "/dev/shm")):
+    counting = counting_run_seconds(brixcopy, 21)
+    counting_row = ("counting run (second start)", f"{counting * 1e3:.1f} ms", "target 5 ms", "",
+                    counting <= 0.005)
+
+    # The disk case last: removing its files at the end makes ext4 without a
+    # journal slow to allocate inodes for a while (README, Benchmarks), which
+    # must not fall on another figure of this run.
+    for label, base in (("tmpfs", "/dev/shm"), ("disk", os.environ.get("BENCH_DIR"))):
         t = copy_bench.many_files(brixcopy, base, files, 1024, runs)
         rows.append((f"{files} files of 1 KiB, {label}", f"{t.ours:.3f} s", f"cp -r {t.ref:.3f} s",
                      f"{t.ratio():.2f}x (max 1.30x; best runs {t.best_ratio():.2f}x)", t.ratio() <= 1.3))
-
-    counting = counting_run_seconds(brixcopy, 21)
-    rows.append(("counting run (second start)", f"{counting * 1e3:.1f} ms", "target 5 ms", "",
-                 counting <= 0.005))
+    rows.append(counting_row)
 
     widths = [max(len(r[i]) for r in rows) for i in range(4)]
     for figure, ours_text, ref_text, ratio, met in rows:
