@@ -66,6 +66,11 @@ def alternate(runs, ours, reference):
     The shared machine's memory bandwidth and file system state drift during a
     benchmark, so the two take turns going first (ours, reference, reference,
     ours, ...): a drift then weighs on both alike."""
+    # One untimed run of each first: on the development machine (a virtual
+    # machine) the first writes after a large file was made run several times
+    # slower, into memory the host has to hand out again.
+    one_run(*ours)
+    one_run(*reference)
     mine, theirs = [], []
     for n in range(runs):
         if n % 2 == 0:
@@ -131,7 +136,7 @@ def many_files(brixcopy, base, files, file_bytes, runs):
     end: ext4 without a journal passes over recently freed inodes one by one
     when it allocates new ones, so a run right after removing the last run's
     10,000 files measured that file system's search, several seconds at random.
-    For the same reason, figures on such a disk taken within a minute or so of
+    For the same reason, figures on such a disk taken within minutes of
     removing many files (another benchmark's clean-up) are slow at random.
     """
     device = Device(base, brixcopy)
@@ -153,7 +158,7 @@ def many_files(brixcopy, base, files, file_bytes, runs):
             subprocess.run(["cp", "-r", many, os.path.join(device.work, f"cp-many{turn['cp']}")], check=True)
 
         result = alternate(runs, (ours, lambda: None), (reference, lambda: None))
-        for n in range(1, runs + 1):
+        for n in range(1, turn["ours"] + 1):
             if len(os.listdir(os.path.join(device.fs, f"Many{n}"))) != files:
                 raise SystemExit("copy_bench: the installer copied the wrong number of files")
         return result
