@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/error.h"
+#include "platform/posix/folder_cache.h"
 #include "platform/posix/listing.h"
 #include "platform/posix/text.h"
 
@@ -129,67 +130,6 @@ std::string WalkIgnoringCase(const Device& device, const std::vector<std::string
   return relative;
 }
 
-// The folders that held the last paths mapped stay open: a wildcard line opens
-// each file of one folder and creates it in another, and opening both folders
-// again for every file cost four calls. A kept folder is used only while its
-// path still leads to it, which one look-up checks (the folder was opened
-// beneath the root without links; the same folder by another way is the same).
-class FolderCache {
- public:
-  // The folder kept for folder (as written) on device, with its host spelling and its
-  // status as checked; none when not kept.
-  SharedFd Find(const std::shared_ptr<const Device>& device, const std::string& folder, std::string* spelling,
-                std::string* host, struct stat* now) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    for (Entry& entry : entries_) {
-      if (entry.device != device || entry.written != folder) continue;
-      struct stat& st = *now;
-      if (fstatat(device->root.get(), entry.spelling.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-          st.st_dev != entry.dev || st.st_ino != entry.ino) {
-        entry = Entry{};
-        return {};
-      }
-      entry.used = ++clock_;
-      *spelling = entry.spelling;
-      *host = entry.host;
-      return entry.fd;
-    }
-    return {};
-  }
-
-  // Keeps fd, the folder opened for folder (as written) with its host spelling and full host path.
-  void Keep(const std::shared_ptr<const Device>& device, const std::string& folder, const std::string& spelling,
-            const std::string& host, const SharedFd& fd) {
-    struct stat st {};
-    if (folder.empty() || fstat(fd.get(), &st) != 0) return;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    Entry* oldest = &entries_[0];
-    for (Entry& entry : entries_)
-      if (entry.used < oldest->used) oldest = &entry;
-    *oldest = Entry{device, folder, spelling, host, fd, st.st_dev, st.st_ino, ++clock_};
-  }
-
- private:
-  struct Entry {
-    std::shared_ptr<const Device> device;
-    std::string written;   // the folder's path as the device path gave it
-    std::string spelling;  // its host spelling below the root
-    std::string host;      // its full host path
-    SharedFd fd;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    unsigned long used = 0;
-  };
-  std::mutex mutex_;
-  Entry entries_[4];
-  unsigned long clock_ = 0;
-};
-
-FolderCache& Folders() {
-  static FolderCache* cache = new FolderCache;  // never destroyed: other threads may map paths at exit
-  return *cache;
-}
-
 // Maps elements below the root: opens the folder holding the last one and,
 // when settleName is set, settles the last one's spelling there.
 void Resolve(const Device& device, const std::vector<std::string>& elements, bool settleName, HostPath* out) {
@@ -202,7 +142,7 @@ void Resolve(const Device& device, const std::vector<std::string>& elements, boo
   if (elements.empty()) return;
   const std::string written = Joined(elements, elements.size() - 1);
   std::string folder;
-  SharedFd parent = Folders().Find(out->device, written, &folder, &out->folderHost, &out->parentNow);
+  SharedFd parent = FindKeptFolder(out->device, written, &folder, &out->folderHost, &out->parentNow);
   out->parentChecked = static_cast<bool>(parent);
   if (!parent) {
     // Most paths are written as they are stored: one look-up settles the folder.
@@ -215,7 +155,7 @@ void Resolve(const Device& device, const std::vector<std::string>& elements, boo
     out->parentErrno = opened ? 0 : errno;
     parent = SharedFd(std::move(opened));
     out->folderHost = device.folder + "/fs" + (folder.empty() ? "" : "/" + folder);
-    if (parent) Folders().Keep(out->device, written, folder, out->folderHost, parent);
+    if (parent) KeepFolder(out->device, written, folder, out->folderHost, parent);
   }
   out->name = elements.back();
   out->relative = folder.empty() ? out->name : folder + "/" + out->name;
