@@ -1,5 +1,6 @@
 #include "platform/text_decoder.h"
 
+#include <bit>
 #include <cstring>
 
 namespace plat::text {
@@ -36,6 +37,32 @@ bool SecondByteOk(std::uint8_t lead, std::uint8_t b) {
     case 0xF0: return b >= 0x90 && b <= 0xBF;
     case 0xF4: return b >= 0x80 && b <= 0x8F;
     default: return b >= 0x80 && b <= 0xBF;
+  }
+}
+
+constexpr std::uint64_t kLowBits = 0x0101010101010101u;
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+// True when one of the eight bytes of word equals byte.
+bool HasByte(std::uint64_t word, std::uint8_t byte) {
+  const std::uint64_t x = word ^ (kLowBits * byte);
+  return ((x - kLowBits) & ~x & kHighBits) != 0;
+}
+
+// Stores the eight bytes at bytes (loaded as word) as eight code units at out.
+void WidenEight(std::uint64_t word, const std::uint8_t* bytes, char16_t* out) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // Each half of the word spread to four 16-bit lanes: two stores instead of eight.
+    const auto spread = [](std::uint64_t x) {
+      x = (x | (x << 16)) & 0x0000FFFF0000FFFFu;
+      return (x | (x << 8)) & 0x00FF00FF00FF00FFu;
+    };
+    const std::uint64_t low = spread(word & 0xFFFFFFFFu);
+    const std::uint64_t high = spread(word >> 32);
+    std::memcpy(out, &low, sizeof low);
+    std::memcpy(out + 4, &high, sizeof high);
+  } else {
+    for (int k = 0; k < 8; ++k) out[k] = bytes[k];
   }
 }
 
@@ -172,12 +199,66 @@ ReadStatus LineDecoder::Take(ByteSource& source, char32_t* cp) {
   return NextCodePoint(source, cp);
 }
 
+bool LineDecoder::CopyPlainRun(char16_t* buffer, std::size_t& out, std::size_t limit) {
+  const std::uint8_t* b = bytes_.data() + pos_;
+  const std::size_t avail = Buffered();
+  std::size_t i = 0;  // bytes taken
+  std::size_t o = out;
+  bool lineFeed = false;
+  if (encoding_ == Encoding::Utf8) {
+    std::size_t n = limit - o;
+    if (n > avail) n = avail;
+    // Eight bytes at a time while none of them is a line end or begins a
+    // multi-byte sequence; the byte loop below takes the rest.
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, b + i, sizeof word);
+      if ((word & kHighBits) != 0 || HasByte(word, '\r') || HasByte(word, '\n')) break;
+      WidenEight(word, b + i, buffer + o);
+      o += 8;
+    }
+    for (; i < n; ++i) {
+      const std::uint8_t c = b[i];
+      if (c >= 0x80 || c == '\r') break;
+      buffer[o++] = c;
+      if (c == '\n') {
+        ++i;
+        lineFeed = true;
+        break;
+      }
+    }
+  } else {
+    const bool little = encoding_ == Encoding::Utf16Le;
+    for (; i + 1 < avail && o < limit; i += 2) {
+      const char16_t u = little ? static_cast<char16_t>(b[i] | (b[i + 1] << 8))
+                                : static_cast<char16_t>((b[i] << 8) | b[i + 1]);
+      if (u == u'\r' || IsHighSurrogate(u)) break;
+      buffer[o++] = u;
+      if (u == u'\n') {
+        i += 2;
+        lineFeed = true;
+        break;
+      }
+    }
+  }
+  pos_ += i;
+  out = o;
+  return lineFeed;
+}
+
 LineResult LineDecoder::ReadLine(ByteSource& source, char16_t* buffer, int n) {
   LineResult result;
   if (n <= 1) return result;
   const std::size_t limit = static_cast<std::size_t>(n) - 1;
   std::size_t out = 0;
   while (out < limit) {
+    // Most text is one unit per character: it is moved in runs, and only what
+    // needs decoding, a CR, an empty read-ahead or held-back state takes the
+    // step by step path below.
+    if (pendingLow_ == 0 && !pushedBack_ && encoding_ != Encoding::Unknown) {
+      if (CopyPlainRun(buffer, out, limit)) break;
+      if (out == limit) break;
+    }
     if (pendingLow_ != 0) {
       buffer[out++] = pendingLow_;
       pendingLow_ = 0;

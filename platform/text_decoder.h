@@ -65,6 +65,9 @@ class LineDecoder {
   ReadStatus NextUtf16(ByteSource& source, char32_t* cp);
   // The next code point, honouring one pushed back.
   ReadStatus Take(ByteSource& source, char32_t* cp);
+  // Moves the read-ahead's leading units that decode to themselves (no CR, no multi-unit
+  // sequence) into buffer from out, up to limit; true when a line feed ended the line.
+  bool CopyPlainRun(char16_t* buffer, std::size_t& out, std::size_t limit);
 
   std::array<std::uint8_t, kChunk + 8> bytes_{};
   std::size_t pos_ = 0;

@@ -15,11 +15,13 @@ class CValueNode {
   CValueNode(const CValueNode&) = delete;
   CValueNode& operator=(const CValueNode&) = delete;
 
+  // The two 32-bit fields stand together: a node of 56 bytes rather than 64
+  // takes one allocation unit less, and a script holds many values.
   std::u16string name;
-  std::uint32_t type = 0;
   std::unique_ptr<std::uint8_t[]> data;  // size bytes, or none when size is 0
-  std::uint32_t size = 0;
   std::unique_ptr<CValueNode> next;
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
 };
 
 // One key line: the key path and its values in script order.

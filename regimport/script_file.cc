@@ -132,12 +132,12 @@ void TrimRight(std::u16string& line) {
 
 void StripComment(std::u16string& line) {
   TrimRight(line);
-  // The last ";" starts a comment unless a double quote stands behind it.
-  const std::size_t semicolon = line.rfind(u';');
-  if (semicolon == std::u16string::npos) return;
-  const std::size_t quote = line.rfind(u'"');
-  if (quote != std::u16string::npos && quote > semicolon) return;
-  line.resize(semicolon);
+  // The last ";" starts a comment unless a double quote stands behind it:
+  // whichever of the two comes last decides.
+  std::size_t i = line.size();
+  while (i > 0 && line[i - 1] != u';' && line[i - 1] != u'"') --i;
+  if (i == 0 || line[i - 1] == u'"') return;
+  line.resize(i - 1);
   TrimRight(line);
 }
 

@@ -115,7 +115,8 @@ std::uint32_t CheckInjection(Data& data, const std::string& op, std::u16string_v
   return error;
 }
 
-FakeCall::FakeCall(const char* op) : lock_(GlobalState().mu), record_(tObservedDepth == 0) {
+FakeCall::FakeCall(const char* op)
+    : lock_(GlobalState().mu), record_(tObservedDepth == 0 && GlobalState().data->recording) {
   call_.op = op;
 }
 
@@ -170,6 +171,16 @@ void Reset() {
   }
   // Destroyed without the lock: ending handles may wait for threads that call the fake.
   old.reset();
+  detail::SetCallObserver(&gObserver);
+}
+
+void PauseCallRecording() {
+  // The shared layer then reaches no observer at all, so it costs what it
+  // costs on a device.
+  detail::SetCallObserver(nullptr);
+  State& s = GlobalState();
+  std::lock_guard lock(s.mu);
+  s.data->recording = false;
 }
 
 void SetModulePath(const std::u16string& path) {

@@ -40,6 +40,9 @@ using Program = std::function<std::uint32_t(const std::optional<std::u16string>&
 
 // Resets everything: empty device with a root folder, no calls, no failures, default module path.
 void Reset();
+// Stops recording calls and injecting failures until the next Reset, so that a benchmark
+// measures the programs rather than this fake's bookkeeping.
+void PauseCallRecording();
 // Sets the path of the running executable (default "\\Windows\\BrixCopy.exe").
 void SetModulePath(const std::u16string& path);
 

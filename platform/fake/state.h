@@ -73,6 +73,7 @@ struct Data {
   std::unique_ptr<RegNode> regRoots[3];
   std::map<RegKey, RegNode*> regKeys;
   RegKey nextRegKey = 0x1000;
+  bool recording = true;  // false after PauseCallRecording, until the next Reset
 };
 
 // The state lock and the current Data; Reset swaps in a fresh Data.

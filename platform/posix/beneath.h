@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 
 namespace plat::posix {
@@ -36,6 +37,22 @@ class Fd {
 
  private:
   int fd_ = -1;
+};
+
+// A descriptor held jointly: closed when the last holder lets it go.
+class SharedFd {
+ public:
+  SharedFd() = default;
+  explicit SharedFd(Fd fd) : fd_(fd ? std::make_shared<Fd>(std::move(fd)) : nullptr) {}
+
+  // The descriptor, still held; -1 when none.
+  int get() const { return fd_ ? fd_->get() : -1; }
+  explicit operator bool() const { return fd_ != nullptr; }
+  // Lets the descriptor go.
+  void Reset() { fd_.reset(); }
+
+ private:
+  std::shared_ptr<Fd> fd_;
 };
 
 // Opens relative ('/'-separated, no "." or "..", empty for the folder itself) beneath

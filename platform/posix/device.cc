@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/error.h"
+#include "platform/posix/folder_cache.h"
 #include "platform/posix/listing.h"
 #include "platform/posix/text.h"
 
@@ -52,8 +53,7 @@ bool IsForbidden(char16_t c, bool wildcardsAllowed) {
 std::uint32_t ConvertElement(std::u16string_view element, bool wildcardsAllowed, std::string* out) {
   for (char16_t c : element)
     if (IsForbidden(c, wildcardsAllowed)) return kErrorInvalidName;
-  const std::u16string copy(element);
-  if (!ToUtf8(copy.c_str(), out)) return kErrorInvalidName;
+  if (!ToUtf8(element, out)) return kErrorInvalidName;
   if (out->size() > kHostNameMax) return kErrorFilenameTooLong;
   return 0;
 }
@@ -83,11 +83,12 @@ std::uint32_t SplitElements(std::u16string_view text, std::vector<std::string>* 
   return 0;
 }
 
-std::string Joined(const std::vector<std::string>& elements) {
+// The first count elements joined by '/'.
+std::string Joined(const std::vector<std::string>& elements, std::size_t count) {
   std::string joined;
-  for (const std::string& element : elements) {
-    if (!joined.empty()) joined += '/';
-    joined += element;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) joined += '/';
+    joined += elements[i];
   }
   return joined;
 }
@@ -129,27 +130,38 @@ std::string WalkIgnoringCase(const Device& device, const std::vector<std::string
   return relative;
 }
 
-// Maps elements below the root: opens the folder holding the last one and
-// settles the last one's spelling there.
-void Resolve(const Device& device, const std::vector<std::string>& elements, HostPath* out) {
+// Maps elements below the root: opens the folder holding the last one and,
+// when settleName is set, settles the last one's spelling there.
+void Resolve(const Device& device, const std::vector<std::string>& elements, bool settleName, HostPath* out) {
   out->relative.clear();
   out->name.clear();
+  out->folderHost.clear();
   out->parent.Reset();
   out->parentErrno = 0;
+  out->parentChecked = false;
   if (elements.empty()) return;
-  const std::vector<std::string> above(elements.begin(), elements.end() - 1);
-  // Most paths are written as they are stored: one look-up settles the folder.
-  std::string folder = Joined(above);
-  Fd parent(OpenBeneath(device.root.get(), folder, O_PATH | O_DIRECTORY));
-  if (!parent && (errno == ENOENT || errno == ENOTDIR)) folder = WalkIgnoringCase(device, above, &parent);
-  out->parentErrno = parent ? 0 : errno;
-  out->name = elements.back();
-  if (parent) {
-    std::string found = FindEntry(parent.get(), device.folder + "/fs" + (folder.empty() ? "" : "/" + folder), out->name);
-    if (!found.empty()) out->name = std::move(found);
+  const std::string written = Joined(elements, elements.size() - 1);
+  std::string folder;
+  SharedFd parent = FindKeptFolder(out->device, written, &folder, &out->folderHost, &out->parentNow);
+  out->parentChecked = static_cast<bool>(parent);
+  if (!parent) {
+    // Most paths are written as they are stored: one look-up settles the folder.
+    folder = written;
+    Fd opened(OpenBeneath(device.root.get(), folder, O_PATH | O_DIRECTORY));
+    if (!opened && (errno == ENOENT || errno == ENOTDIR)) {
+      const std::vector<std::string> above(elements.begin(), elements.end() - 1);
+      folder = WalkIgnoringCase(device, above, &opened);
+    }
+    out->parentErrno = opened ? 0 : errno;
+    parent = SharedFd(std::move(opened));
+    out->folderHost = device.folder + "/fs" + (folder.empty() ? "" : "/" + folder);
+    if (parent) KeepFolder(out->device, written, folder, out->folderHost, parent);
   }
+  out->name = elements.back();
   out->relative = folder.empty() ? out->name : folder + "/" + out->name;
   out->parent = std::move(parent);
+  out->nameSettled = false;
+  if (settleName) SettleName(out);
 }
 
 struct Opened {
@@ -245,16 +257,29 @@ std::string HostPath::Full() const {
   return relative.empty() ? root : root + "/" + relative;
 }
 
-std::uint32_t MapPath(const char16_t* devicePath, HostPath* hostPath) {
+std::uint32_t MapPath(const char16_t* devicePath, HostPath* hostPath, bool settleName) {
   auto device = OpenDevice();
   if (device == nullptr || devicePath == nullptr || *devicePath == 0) return kErrorPathNotFound;
   std::vector<std::string> elements;
   if (const std::uint32_t error = SplitElements(devicePath, &elements); error != 0) return error;
   const std::u16string_view text(devicePath);
   hostPath->trailingSeparator = !elements.empty() && IsSeparator(text.back());
-  Resolve(*device, elements, hostPath);
   hostPath->device = std::move(device);
+  Resolve(*hostPath->device, elements, settleName, hostPath);
   return 0;
+}
+
+bool SettleName(HostPath* path) {
+  if (path->nameSettled) return false;
+  path->nameSettled = true;
+  if (!path->parent || path->device == nullptr) return false;
+  std::string found = FindLastEntry(path->parent.get(), path->folderHost, path->name,
+                                    path->parentChecked ? &path->parentNow : nullptr);
+  if (found.empty() || found == path->name) return false;
+  const std::size_t cut = path->relative.size() - path->name.size();
+  path->name = std::move(found);
+  path->relative = cut == 0 ? path->name : path->relative.substr(0, cut) + path->name;
+  return true;
 }
 
 std::uint32_t MapPattern(const char16_t* devicePattern, HostPath* folder, std::string* lastElement) {
@@ -267,8 +292,8 @@ std::uint32_t MapPattern(const char16_t* devicePattern, HostPath* folder, std::s
   if (const std::uint32_t error = SplitElements(text.substr(0, cut), &elements); error != 0) return error;
   if (const std::uint32_t error = ConvertElement(text.substr(cut), true, lastElement); error != 0) return error;
   folder->trailingSeparator = false;
-  Resolve(*device, elements, folder);
   folder->device = std::move(device);
+  Resolve(*folder->device, elements, true, folder);
   return 0;
 }
 
@@ -300,8 +325,7 @@ std::uint32_t TrailingSeparatorError(const HostPath& path) {
 
 void NoteCreated(const HostPath& path) {
   if (!path.parent) return;
-  const std::string full = path.Full();
-  NoteEntryCreated(path.parent.get(), full.substr(0, full.rfind('/')), path.name);
+  NoteEntryCreated(path.parent.get(), path.folderHost, path.name);
 }
 
 bool DevicePathOf(const std::string& hostPath, std::u16string* devicePath) {

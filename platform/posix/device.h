@@ -3,6 +3,7 @@
 // Every device path is opened beneath the root without following a symbolic link.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -42,16 +43,25 @@ struct HostPath {
   std::shared_ptr<const Device> device;
   std::string relative;            // below the root, '/'-separated, in its host spelling; empty for the root
   std::string name;                // the last element in its host spelling; empty for the root
-  Fd parent;                       // the folder holding it (O_PATH); none for the root or when unreachable
+  std::string folderHost;          // the full host path of the folder holding it
+  SharedFd parent;                 // the folder holding it (O_PATH); none for the root or when unreachable
   int parentErrno = 0;             // why the folder is unreachable (ENOENT, ENOTDIR, ELOOP, ...)
+  struct stat parentNow {};        // the folder's status as it was checked, when parentChecked
+  bool parentChecked = false;
   bool trailingSeparator = false;  // the device path ended in a separator after a name
+  bool nameSettled = true;         // false: name is as written, its spelling not yet looked up
   // The full host path, for messages and folder listings.
   std::string Full() const;
 };
 
 // Maps a device path below the device root; 0 or a device error code
 // (3 no device or empty path, 123 forbidden character, 206 name too long).
-std::uint32_t MapPath(const char16_t* devicePath, HostPath* hostPath);
+// With settleName false the last element keeps its spelling as written, for an
+// opener that tries it first and calls SettleName when it is missing.
+std::uint32_t MapPath(const char16_t* devicePath, HostPath* hostPath, bool settleName = true);
+// Looks up the host spelling of the last element of a path mapped without it;
+// true when the spelling differs from the one tried.
+bool SettleName(HostPath* path);
 // Like MapPath, but the last element is not resolved and may hold * and ?: yields the
 // mapped folder and the last element in UTF-8.
 std::uint32_t MapPattern(const char16_t* devicePattern, HostPath* folder, std::string* lastElement);

@@ -19,6 +19,7 @@
 #include "platform/posix/device.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/error.h"
+#include "platform/posix/mapped_file.h"
 
 namespace plat {
 
@@ -34,6 +35,11 @@ struct File {
   std::size_t aheadPos = 0;           // next unread byte of ahead
   std::vector<unsigned char> behind;  // written by the caller, not yet stored
   std::uint32_t failedWith = 0;       // error of a failed store, 0 when none
+  // Read only and unshared: no device program can change the file while it is
+  // open, so once a read has met its end, later reads need not ask again.
+  bool endIsFinal = false;
+  bool atEnd = false;                 // a read met the end (kept only when endIsFinal)
+  posix::MappedReader mapped;         // reads of a large such file, while it lasts
 };
 
 namespace {
@@ -126,8 +132,9 @@ bool DropAhead(File* file) {
   return true;
 }
 
-// Reads the next block ahead; an empty block at the end of the file.
-bool FillAhead(File* file) {
+// Reads the next block ahead; an empty block at the end of the file. *ended
+// tells whether the block came back short: the file ends there, for now.
+bool FillAhead(File* file, bool* ended) {
   // Small files get a buffer of their own size rather than the full block.
   const std::size_t want = std::min<std::size_t>(
       kTransferBuffer, file->sizeAtOpen > 0 ? static_cast<std::size_t>(file->sizeAtOpen) + 1 : 8192);
@@ -144,6 +151,7 @@ bool FillAhead(File* file) {
     return Fail(-1, posix::ErrorFromErrno(errno));
   }
   file->ahead.resize(static_cast<std::size_t>(r));
+  *ended = static_cast<std::size_t>(r) < want;
   return true;
 }
 
@@ -201,14 +209,27 @@ namespace backend {
 
 File* OpenFile(const char16_t* path, Access access, Disposition disposition, Share share) {
   posix::HostPath host;
-  if (const std::uint32_t error = posix::MapPath(path, &host); error != 0) {
+  // An existing file is most often named as it is spelt: it is opened by that
+  // spelling first, and looked up ignoring case only when it is not there.
+  const bool existing = disposition == Disposition::OpenExisting;
+  if (const std::uint32_t error = posix::MapPath(path, &host, !existing); error != 0) {
     SetLastErrorCode(error);
     return nullptr;
   }
-  if (host.trailingSeparator) return FailOpen(-1, posix::TrailingSeparatorError(host));
+  if (host.trailingSeparator) {
+    posix::SettleName(&host);
+    return FailOpen(-1, posix::TrailingSeparatorError(host));
+  }
   // The device's file system has no execute permission: any file may be started
   // as a program, so a copied executable must stay runnable on the host too.
-  int fd = posix::OpenMapped(host, OpenFlags(access, disposition), 0777);
+  const int flags = OpenFlags(access, disposition);
+  int fd = posix::OpenMapped(host, flags, 0777);
+  if (fd < 0 && errno == ENOENT) {
+    if (posix::SettleName(&host))
+      fd = posix::OpenMapped(host, flags, 0777);
+    else
+      errno = ENOENT;  // the look-up found nothing else to try
+  }
   if (fd < 0) return FailOpen(-1, posix::PathError(host, errno));
   // O_NONBLOCK has no effect on a regular file, so it is left set.
   if (!Lock(fd, share))
@@ -232,6 +253,10 @@ File* OpenFile(const char16_t* path, Access access, Disposition disposition, Sha
   File* file = new File;
   file->fd = fd;
   file->sizeAtOpen = st.st_size;
+  file->endIsFinal = access == Access::Read && share == Share::None;
+  // A large file that cannot change is read from its pages directly: a copy
+  // then moves each byte once less than through the read-ahead buffer.
+  if (file->endIsFinal && st.st_size >= static_cast<off_t>(kTransferBuffer)) file->mapped.Start(fd, st.st_size);
   return file;
 }
 
@@ -240,6 +265,9 @@ bool SeekToStart(File* file) {
   if (!Store(file)) return false;
   file->ahead.clear();
   file->aheadPos = 0;
+  file->atEnd = false;
+  // Read again from the start, the file is read as it now is.
+  file->mapped.Stop();
   if (lseek(file->fd, 0, SEEK_SET) != 0) return Fail(-1, posix::ErrorFromErrno(errno));
   return true;
 }
@@ -252,8 +280,26 @@ bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got) {
   if (!Store(file)) return false;
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::uint32_t done = 0;
+  if (file->mapped.active()) {
+    done = static_cast<std::uint32_t>(file->mapped.Read(bytes, n));
+    if (file->mapped.active()) {
+      file->atEnd = done < n;
+      if (got != nullptr) *got = done;
+      return true;
+    }
+    // The mapping gave out (the file was cut short beneath it): ordinary reads
+    // go on from where it stopped and see the file as it now is.
+    if (lseek(file->fd, file->mapped.position(), SEEK_SET) < 0) {
+      if (got != nullptr) *got = done;
+      return Fail(-1, posix::ErrorFromErrno(errno));
+    }
+  }
+  // A short block is the end of the file as it is now: this call asks no
+  // further, and a caller that wants more asks again.
+  bool ended = file->atEnd;
   while (done < n) {
     if (file->aheadPos == file->ahead.size()) {
+      if (ended) break;
       if (n - done >= kTransferBuffer) {
         // A request as large as the buffer goes straight to the caller.
         std::size_t direct = 0;
@@ -261,10 +307,11 @@ bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got) {
           if (got != nullptr) *got = done + static_cast<std::uint32_t>(direct);
           return false;
         }
+        ended = direct < n - done;
         done += static_cast<std::uint32_t>(direct);
         break;
       }
-      if (!FillAhead(file)) {
+      if (!FillAhead(file, &ended)) {
         if (got != nullptr) *got = done;
         return false;
       }
@@ -275,6 +322,7 @@ bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got) {
     file->aheadPos += take;
     done += static_cast<std::uint32_t>(take);
   }
+  file->atEnd = ended && file->endIsFinal;
   if (got != nullptr) *got = done;
   return true;
 }

@@ -73,17 +73,22 @@ struct DirCloser {
 
 struct Entry {
   std::string name;
-  FindData data;
+  unsigned char type;  // as the folder listing gave it
 };
 
-// Fills data from an entry of the folder dirfd; false for names the device cannot show.
-// A symbolic link is listed as a file, never looked through: opening it fails.
-bool ToFindData(int dirfd, const std::string& name, FindData* data) {
+// Fills data from an entry of the folder dirfd, of the type the listing gave;
+// false for names the device cannot show. A symbolic link is listed as a
+// file, never looked through: opening it fails.
+bool ToFindData(int dirfd, const std::string& name, unsigned char type, FindData* data) {
   std::u16string wide;
   if (!posix::ToUtf16(name, &wide) || !wstr::Copy(data->name, kMaxPath, wide.c_str())) return false;
-  struct stat st {};
-  if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  data->attributes = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeNormal;
+  // Most file systems give the type with the name; only the others cost a look-up.
+  if (type == DT_UNKNOWN) {
+    struct stat st {};
+    if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+  }
+  data->attributes = type == DT_DIR ? kAttributeDirectory : kAttributeNormal;
   return true;
 }
 
@@ -104,25 +109,28 @@ Find* FindFirst(const char16_t* pattern, FindData* data) {
     return nullptr;
   }
   fd.Release();  // now owned by dir
+  // Names are sorted before they become search results, which are large.
   std::vector<Entry> entries;
   while (const dirent* entry = readdir(dir.get())) {
-    const std::string name(entry->d_name);
+    std::string name(entry->d_name);
     if (name == "." || name == ".." || last.empty() || !MatchesPattern(last, name)) continue;
-    Entry found{name, {}};
-    if (ToFindData(dirfd(dir.get()), name, &found.data)) entries.push_back(std::move(found));
-  }
-  if (entries.empty()) {
-    SetLastErrorCode(kErrorFileNotFound);
-    return nullptr;
+    entries.push_back(Entry{std::move(name), entry->d_type});
   }
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return posix::CompareNames(a.name, b.name) < 0; });
-  auto* find = new Find;
+  auto find = std::make_unique<Find>();
   find->matches.reserve(entries.size());
-  for (const Entry& entry : entries) find->matches.push_back(entry.data);
+  for (const Entry& entry : entries) {
+    FindData found{};
+    if (ToFindData(dirfd(dir.get()), entry.name, entry.type, &found)) find->matches.push_back(found);
+  }
+  if (find->matches.empty()) {
+    SetLastErrorCode(kErrorFileNotFound);
+    return nullptr;
+  }
   *data = find->matches[0];
   find->next = 1;
-  return find;
+  return find.release();
 }
 
 bool FindNextMatch(Find* find, FindData* data) {

@@ -50,14 +50,21 @@ void Add(FolderListing* listing, const std::string& name) {
   if (best.empty() || name < best) best = name;
 }
 
+// Whether the listing kept for the folder is current, given its status.
+bool Current(const FolderListing& listing, const struct stat& st) {
+  return listing.inode == st.st_ino && SameChangeTime(listing.changed, st.st_mtim);
+}
+
 // The current listing of the folder (read again when it changed); nullptr when unreadable.
-const FolderListing* Listing(int dirfd, const std::string& hostFolder) {
+// now: the folder's status when the caller has just taken it.
+const FolderListing* Listing(int dirfd, const std::string& hostFolder, const struct stat* now = nullptr) {
   struct stat st {};
-  if (fstat(dirfd, &st) != 0) return nullptr;
+  if (now != nullptr)
+    st = *now;
+  else if (fstat(dirfd, &st) != 0)
+    return nullptr;
   auto found = g_listings.find(hostFolder);
-  if (found != g_listings.end() && found->second.inode == st.st_ino &&
-      SameChangeTime(found->second.changed, st.st_mtim))
-    return &found->second;
+  if (found != g_listings.end() && Current(found->second, st)) return &found->second;
   const int readable = openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (readable < 0) return nullptr;
   std::unique_ptr<DIR, DirCloser> dir(fdopendir(readable));
@@ -77,6 +84,20 @@ const FolderListing* Listing(int dirfd, const std::string& hostFolder) {
   return &(g_listings[hostFolder] = std::move(listing));
 }
 
+// The current listing of a folder whose listing is kept; nullptr when none is kept
+// (or the folder cannot be read now).
+const FolderListing* KeptListing(int dirfd, const std::string& hostFolder, const struct stat* now) {
+  const auto found = g_listings.find(hostFolder);
+  if (found == g_listings.end()) return nullptr;
+  struct stat st {};
+  if (now != nullptr)
+    st = *now;
+  else if (fstat(dirfd, &st) != 0)
+    return nullptr;
+  if (Current(found->second, st)) return &found->second;
+  return Listing(dirfd, hostFolder, &st);
+}
+
 }  // namespace
 
 std::string FindEntry(int dirfd, const std::string& hostFolder, const std::string& name) {
@@ -87,6 +108,25 @@ std::string FindEntry(int dirfd, const std::string& hostFolder, const std::strin
   if (listing == nullptr) return {};
   const auto match = listing->names.find(Folded(name));
   return match == listing->names.end() ? std::string() : match->second;
+}
+
+std::string FindLastEntry(int dirfd, const std::string& hostFolder, const std::string& name,
+                          const struct stat* folderNow) {
+  std::string other;  // another spelling the listing holds
+  {
+    const std::lock_guard<std::mutex> lock(g_listingMutex);
+    // A folder whose listing is kept, such as one being filled: the listing
+    // spares the look-up of each new name before it is made.
+    if (const FolderListing* listing = KeptListing(dirfd, hostFolder, folderNow); listing != nullptr) {
+      const auto match = listing->names.find(Folded(name));
+      if (match == listing->names.end() || match->second == name) return {};
+      other = match->second;
+    }
+  }
+  if (other.empty()) return FindEntry(dirfd, hostFolder, name);
+  // The exact spelling wins where both exist.
+  struct stat st {};
+  return fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? name : other;
 }
 
 void NoteEntryCreated(int dirfd, const std::string& hostFolder, const std::string& name) {

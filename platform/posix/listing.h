@@ -2,6 +2,8 @@
 // listings kept between lookups.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 
 namespace plat::posix {
@@ -10,6 +12,12 @@ namespace plat::posix {
 // that matches name: the exact name when present, else the first (bytewise) entry
 // equal to it ignoring ASCII case; empty when there is none.
 std::string FindEntry(int dirfd, const std::string& hostFolder, const std::string& name);
+// Like FindEntry, for the last element of a path about to be used, where the operation
+// itself meets the exact name if it exists: once the folder's listing is kept, the listing
+// answers (the exact name is looked up only when it holds another spelling). Empty: use
+// name as written. folderNow, when given, is the folder's status just taken by the caller.
+std::string FindLastEntry(int dirfd, const std::string& hostFolder, const std::string& name,
+                          const struct stat* folderNow = nullptr);
 // Records that this process created name in the folder open as dirfd (hostFolder).
 void NoteEntryCreated(int dirfd, const std::string& hostFolder, const std::string& name);
 

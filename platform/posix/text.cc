@@ -90,12 +90,12 @@ bool NextUtf8(std::string_view text, std::size_t* i, char32_t* c) {
 
 }  // namespace
 
-bool ToUtf8(const char16_t* text, std::string* out) {
+bool ToUtf8(std::u16string_view text, std::string* out) {
   out->clear();
-  const std::u16string_view view(text);
-  for (std::size_t i = 0; i < view.size();) {
+  out->reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
     char32_t c = 0;
-    if (!NextUtf16(view, &i, &c)) return false;
+    if (!NextUtf16(text, &i, &c)) return false;
     AppendUtf8(c, out);
   }
   return true;

@@ -7,8 +7,8 @@
 
 namespace plat::posix {
 
-// Converts zero-terminated UTF-16 to UTF-8; false (out unspecified) on an unpaired surrogate.
-bool ToUtf8(const char16_t* text, std::string* out);
+// Converts UTF-16 to UTF-8; false (out unspecified) on an unpaired surrogate.
+bool ToUtf8(std::u16string_view text, std::string* out);
 // Converts UTF-16 to UTF-8, writing U+FFFD for each unpaired surrogate.
 std::string ToUtf8Lenient(std::u16string_view text);
 // Converts UTF-8 to UTF-16; false (out unspecified) on a malformed sequence.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -55,6 +56,16 @@ struct Case {
 
 std::string Repeat(char c, std::size_t count) { return std::string(count, c); }
 
+// text as UTF-16 bytes behind the byte order mark of that order.
+std::string Utf16(std::u16string_view text, bool little) {
+  std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (char16_t u : text) {
+    const char low = static_cast<char>(u & 0xFF), high = static_cast<char>(u >> 8);
+    out += little ? std::string{low, high} : std::string{high, low};
+  }
+  return out;
+}
+
 const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
       {"plain utf8", "ab\ncd", 260, {u"ab\n", u"cd"}},
@@ -91,6 +102,23 @@ const std::vector<Case>& Cases() {
       {"pair split only when one unit fits", "\xF0\x9F\x98\x80", 2, {u"\xD83D", u"\xDE00"}},
       {"crlf across read chunks", Repeat('x', 4095) + "\r\ny", 8192,
        {std::u16string(4095, u'x') + u"\n", u"y"}},
+      // Runs of one-byte characters are taken many at a time: whatever breaks a run
+      // (a sequence, a CR, the line's end, the buffer's end) must land exactly.
+      {"sequence inside a long run", "abcdefghij\xC3\xA9klmnopqrstu\xF0\x9F\x98\x80vwxyz\n", 260,
+       {u"abcdefghij\u00E9klmnopqrstu\U0001F600vwxyz\n"}},
+      {"1252 byte after eight", "12345678\x80" "9", 260, {u"12345678\u20AC9"}},
+      {"cr inside a long run", "abcdefghijkl\rmnopqrstuvw\r\nxyz", 260,
+       {u"abcdefghijkl\rmnopqrstuvw\n", u"xyz"}},
+      {"zero unit inside a long run", std::string("abcdefgh\0ijklmnop\nq", 19), 260,
+       {std::u16string(u"abcdefgh\0ijklmnop\n", 18), u"q"}},
+      {"long run cut at the buffer", "abcdefghijklmnopqrst\n", 10,
+       {u"abcdefghi", u"jklmnopqr", u"st\n"}},
+      {"line feed ends a run of eight", "abcdefg\nhijklmno\n", 260, {u"abcdefg\n", u"hijklmno\n"}},
+      {"utf16le runs cut at the buffer", Utf16(u"abcdefghijklmn\r\nop", true), 5,
+       {u"abcd", u"efgh", u"ijkl", u"mn\n", u"op"}},
+      {"utf16be run with a pair and a lone low surrogate",
+       Utf16(u"abcdefghij\U0001F600k\xDC00lmnopqrs\n", false), 260,
+       {u"abcdefghij\U0001F600k\xDC00lmnopqrs\n"}},
   };
   return cases;
 }

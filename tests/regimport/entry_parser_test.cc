@@ -136,6 +136,9 @@ TEST(ParseEntry, NumberValues) {
       {u"\"Bin\"=hex:01,zz,1ff", 1, kEntryValue, u"Bin", kRegBinary, Bytes({1, 0, 0xff})},
       {u"\"Bin\"=hex:,, 0a ,,", 1, kEntryValue, u"Bin", kRegBinary, Bytes({0x0a})},
       {u"\"Bin\"=hex:x 05", 1, kEntryValue, u"Bin", kRegBinary, Bytes({0, 5})},
+      // Each word is read as HexToULong reads it: "0", "x" and controls lead, junk ends it.
+      {u"\"Bin\"=hex:0x1f,x0a,\x1f" u"7,1\x02", 1, kEntryValue, u"Bin", kRegBinary,
+       Bytes({0x1f, 0x0a, 7, 1})},
       {u"\"Bin\"=hex:", 1, kEntryValue, u"Bin", kRegBinary, ""},
       {u"\"Bin\"=h:7", 1, kEntryValue, u"Bin", kRegBinary, Bytes({7})},
       {u"\"List\"=hex(7):41,00,42,00,00", 1, kEntryValue, u"List", kRegMultiSz,

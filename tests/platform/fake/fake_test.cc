@@ -225,6 +225,30 @@ TEST_F(FakeTest, FailureInjectionByOccurrenceAndPath) {
   EXPECT_EQ(fake::FileContents(u"\\out.bin"), "");
 }
 
+TEST_F(FakeTest, PausedRecordingLogsAndFailsNothingUntilReset) {
+  fake::AddFile(u"\\a.txt", "line\n");
+  fake::InjectFailure({"StreamReadLine", 5, 0, {}});
+  fake::InjectFailure({"FileOpenRead", 5, 0, {}});
+  fake::PauseCallRecording();
+  plat::Stream* s = plat::StreamOpen(u"\\a.txt", u"rt");
+  char16_t line[16];
+  EXPECT_NE(plat::StreamReadLine(line, 16, s), nullptr);
+  plat::StreamClose(s);
+  plat::File* f = plat::FileOpenRead(u"\\a.txt");
+  EXPECT_NE(f, nullptr);
+  plat::FileClose(f);
+  EXPECT_TRUE(fake::Calls().empty());
+
+  fake::Reset();
+  fake::AddFile(u"\\a.txt", "line\n");
+  fake::InjectFailure({"FileOpenRead", 5, 0, {}});
+  EXPECT_EQ(plat::FileOpenRead(u"\\a.txt"), nullptr);
+  s = plat::StreamOpen(u"\\a.txt", u"rt");
+  EXPECT_NE(plat::StreamReadLine(line, 16, s), nullptr);
+  plat::StreamClose(s);
+  EXPECT_EQ(fake::CallsOf("StreamReadLine").size(), 1u);
+}
+
 TEST_F(FakeTest, RegistryInjectionReturnsAndSetsTheError) {
   fake::InjectFailure({"RegKeyCreate", 5, 1, u""});
   plat::RegKey key = 0;

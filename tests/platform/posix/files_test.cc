@@ -1,9 +1,13 @@
 // Raw files of the simulator: dispositions, errors, sharing within and across processes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <string>
 
 #include "platform/backend.h"
@@ -158,6 +162,142 @@ TEST(PosixFiles, CreatesANewFileInAnExistingFolderOfOtherCase) {
   ASSERT_NE(out, nullptr);
   EXPECT_TRUE(plat::FileClose(out));
   EXPECT_TRUE(device.Exists("Windows/New.txt"));
+}
+
+TEST(PosixFiles, TheExactSpellingWinsOverOtherCases) {
+  TestDevice device;
+  device.Write("Data/Name.txt", "upper");
+  device.Write("Data/name.txt", "lower");
+  // Reads try the name as written first; creations ask the folder's listing,
+  // which the first creation there keeps.
+  plat::File* made = OpenFile(u"\\Data\\made.txt", Access::Write, Disposition::CreateAlways, Share::None);
+  ASSERT_NE(made, nullptr);
+  ASSERT_TRUE(plat::FileClose(made));
+  const struct {
+    const char16_t* path;
+    const char* file;  // the host file it names
+  } cases[] = {
+      {u"\\data\\name.txt", "Data/name.txt"},
+      {u"\\Data\\Name.txt", "Data/Name.txt"},
+      {u"\\DATA\\NAME.TXT", "Data/Name.txt"},  // no exact name: the first in byte order
+      {u"\\data\\MADE.txt", "Data/made.txt"},
+  };
+  int mark = 0;
+  for (const auto& c : cases) {
+    plat::File* in = OpenFile(c.path, Access::Read, Disposition::OpenExisting, Share::None);
+    ASSERT_NE(in, nullptr) << c.file;
+    EXPECT_EQ(ReadAll(in), device.Read(c.file)) << c.file;
+    ASSERT_TRUE(plat::FileClose(in));
+    const std::string text = "mark " + std::to_string(++mark);
+    plat::File* out = OpenFile(c.path, Access::Write, Disposition::CreateAlways, Share::None);
+    ASSERT_NE(out, nullptr) << c.file;
+    std::uint32_t written = 0;
+    ASSERT_TRUE(plat::FileWrite(out, text.data(), static_cast<std::uint32_t>(text.size()), &written));
+    ASSERT_TRUE(plat::FileClose(out));
+    EXPECT_EQ(device.Read(c.file), text) << c.file;
+  }
+  EXPECT_FALSE(device.Exists("Data/NAME.TXT"));
+  EXPECT_FALSE(device.Exists("Data/MADE.txt"));
+}
+
+TEST(PosixFiles, KeptFoldersFollowTheTreeAsItIsNow) {
+  TestDevice device;
+  device.MakeFolder("Out");
+  const auto create = [](const char16_t* path) {
+    plat::File* file = OpenFile(path, Access::Write, Disposition::CreateAlways, Share::None);
+    return file != nullptr && plat::FileClose(file);
+  };
+  ASSERT_TRUE(create(u"\\Out\\a.txt"));
+  // The folder is moved away and another made in its place: new files go to the new one.
+  ASSERT_EQ(rename(device.Host("Out").c_str(), device.Host("Old").c_str()), 0);
+  device.MakeFolder("Out");
+  ASSERT_TRUE(create(u"\\Out\\b.txt"));
+  EXPECT_TRUE(device.Exists("Out/b.txt"));
+  EXPECT_FALSE(device.Exists("Old/b.txt"));
+  // Gone without a successor: the path is missing.
+  ASSERT_EQ(rename(device.Host("Out").c_str(), device.Host("Gone").c_str()), 0);
+  EXPECT_FALSE(create(u"\\Out\\c.txt"));
+  EXPECT_EQ(plat::LastError(), plat::kErrorPathNotFound);
+  EXPECT_FALSE(device.Exists("Gone/c.txt"));
+}
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131) >> 5);
+  return bytes;
+}
+
+TEST(PosixFiles, AnUnsharedReaderMeetsTheEndOnce) {
+  // Nobody on the device can change a file held without sharing, so its end,
+  // once met, stays; a shared reader sees what others add. Small and large
+  // files (these are read from a mapping) alike.
+  for (const std::size_t size : {std::size_t{5}, std::size_t{3} << 20}) {
+    for (const Share share : {Share::None, Share::ReadWrite}) {
+      SCOPED_TRACE(std::to_string(size) + (share == Share::None ? " unshared" : " shared"));
+      TestDevice device;
+      const std::string first = Pattern(size);
+      device.Write("log.txt", first);
+      plat::File* file = OpenFile(u"\\log.txt", Access::Read, Disposition::OpenExisting, share);
+      ASSERT_NE(file, nullptr);
+      EXPECT_EQ(ReadAll(file), first);
+      device.Write("log.txt", first + "more");  // behind the simulator's back
+      EXPECT_EQ(ReadAll(file), share == Share::None ? "" : "more");
+      // Read again from the start, the file is read as it now is.
+      ASSERT_TRUE(plat::backend::SeekToStart(file));
+      EXPECT_EQ(ReadAll(file), first + "more");
+      EXPECT_TRUE(plat::FileClose(file));
+    }
+  }
+}
+
+TEST(PosixFiles, AFileCutShortWhileReadIsReadAsItNowIs) {
+  TestDevice device;
+  const std::string content = Pattern(std::size_t{6} << 20);
+  device.Write("big.bin", content);
+  plat::File* file = OpenFile(u"\\big.bin", Access::Read, Disposition::OpenExisting, Share::None);
+  ASSERT_NE(file, nullptr);
+  std::string head(std::size_t{1} << 20, '\0');
+  std::uint32_t got = 0;
+  ASSERT_TRUE(plat::FileRead(file, head.data(), static_cast<std::uint32_t>(head.size()), &got));
+  ASSERT_EQ(got, head.size());
+  // A host process cuts the file inside the part still to be read (nothing on
+  // the device can): the read goes on to the cut, the rest of that page of the
+  // file reads as zeros, and then the file ends.
+  const std::size_t cut = (std::size_t{3} << 20) + 100;
+  ASSERT_EQ(truncate(device.Host("big.bin").c_str(), static_cast<off_t>(cut)), 0);
+  const std::string read = head + ReadAll(file);
+  EXPECT_TRUE(plat::FileClose(file));
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  ASSERT_GE(read.size(), cut);
+  EXPECT_LE(read.size(), (cut + page - 1) / page * page);
+  EXPECT_EQ(read.substr(0, cut), content.substr(0, cut));
+  EXPECT_EQ(read.substr(cut), std::string(read.size() - cut, '\0'));
+}
+
+TEST(PosixFiles, AFaultOutsideAReadStillEndsTheProgram) {
+  TestDevice device;
+  device.Write("big.bin", Pattern(std::size_t{2} << 20));
+  device.Write("other.bin", Pattern(8192));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    plat::File* file = OpenFile(u"\\big.bin", Access::Read, Disposition::OpenExisting, Share::None);
+    char byte = 0;
+    std::uint32_t got = 0;
+    if (file == nullptr || !plat::FileRead(file, &byte, 1, &got)) _exit(2);
+    // A mapping of the program's own, cut short beneath it.
+    const int fd = open(device.Host("other.bin").c_str(), O_RDWR);
+    auto* mapped = static_cast<volatile char*>(mmap(nullptr, 8192, PROT_READ, MAP_SHARED, fd, 0));
+    if (mapped == MAP_FAILED || ftruncate(fd, 0) != 0) _exit(3);
+    byte = mapped[4096];
+    _exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  // Killed by the signal, or where a sanitizer reports faults, ended by its report.
+  const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS;
+  const bool reported = WIFEXITED(status) && WEXITSTATUS(status) == 1;
+  EXPECT_TRUE(killed || reported) << status;
 }
 
 TEST(PosixFiles, SharingWithinOneProcess) {

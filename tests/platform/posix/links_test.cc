@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -135,6 +136,20 @@ TEST_F(DeviceLinks, EveryServiceRefusesThePathWithTheLinkError) {
   // The operator learns which path held the link.
   EXPECT_NE(brixtest::ReadHost(device.folder() + "/simulator.log").find("/Windows/lib.dll: a symbolic link"),
             std::string::npos);
+}
+
+TEST_F(DeviceLinks, AFolderReplacedByALinkIsRefusedAfterUse) {
+  device.MakeFolder("Out");
+  plat::File* before = OpenAs(u"\\Out\\a.txt", Access::Write, Disposition::CreateAlways);
+  ASSERT_NE(before, nullptr);
+  ASSERT_TRUE(plat::FileClose(before));
+  ASSERT_EQ(rename(device.Host("Out").c_str(), device.Host("Was").c_str()), 0);
+  Link(outside.Host("dir"), "Out");
+  plat::SetLastErrorCode(0);
+  EXPECT_EQ(OpenAs(u"\\Out\\b.txt", Access::Write, Disposition::CreateAlways), nullptr);
+  EXPECT_EQ(plat::LastError(), kLinkError);
+  EXPECT_FALSE(outside.Exists("dir/b.txt"));
+  EXPECT_FALSE(device.Exists("Was/b.txt"));
 }
 
 TEST(DeviceFolderLinks, LinkedRootIsNoDevice) {
