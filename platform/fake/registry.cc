@@ -1,6 +1,7 @@
 // The fake's registry: a key tree under the three roots, names case-insensitive
 // and kept as first written, values with their type and exact bytes.
 #include "platform/fake/state.h"
+#include "platform/registry_rules.h"
 
 namespace plat::fake::internal {
 
@@ -68,6 +69,7 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t acc
   }
   if (base == nullptr) return c.Fail(kErrorInvalidHandle), static_cast<std::int32_t>(kErrorInvalidHandle);
   if (key == nullptr) return c.Fail(kErrorInvalidParameter), kErrorInvalidParameter;
+  if (const std::uint32_t e = registry_rules::CheckSubKey(View(subKey))) return c.Fail(e), static_cast<std::int32_t>(e);
   // Empty elements (doubled backslashes) are passed over, like runs in file paths.
   RegNode* node = base;
   bool created = false;
@@ -101,7 +103,8 @@ std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, c
     return static_cast<std::int32_t>(e);
   }
   if (node == nullptr) return c.Fail(kErrorInvalidHandle), static_cast<std::int32_t>(kErrorInvalidHandle);
-  if (data == nullptr && size > 0) return c.Fail(kErrorInvalidParameter), kErrorInvalidParameter;
+  if (const std::uint32_t e = registry_rules::CheckValue(View(name), data, size))
+    return c.Fail(e), static_cast<std::int32_t>(e);
   fake::RegValue value;
   value.type = type;
   if (size > 0) value.data.assign(static_cast<const char*>(data), size);

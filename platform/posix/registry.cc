@@ -28,6 +28,7 @@
 #include "platform/platform.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/registry.h"
+#include "platform/registry_rules.h"
 #include "platform/posix/regstore/store.h"
 #include "platform/wstr.h"
 
@@ -38,10 +39,6 @@ namespace {
 constexpr RegKey kFirstHandle = 0x1000;
 constexpr RegKey kHandleStep = 4;
 constexpr RegKey kHandleLimit = 0x7FFF0000;
-
-// Longest name of one key in a path, and of a value, in UTF-16 units, as the device's registry takes them.
-constexpr std::size_t kMaxKeyName = 255;
-constexpr std::size_t kMaxValueName = 16383;
 
 std::mutex& Lock() {
   static std::mutex mutex;
@@ -174,17 +171,6 @@ std::u16string_view View(const char16_t* text) {
   return text == nullptr ? std::u16string_view() : std::u16string_view(text, wstr::Len(text));
 }
 
-// The device's verdict on a subkey path: 0, or the error it is refused with.
-std::uint32_t CheckSubKey(std::u16string_view subKey) {
-  if (!subKey.empty() && subKey.front() == u'\\') return regstore::kErrorBadPathname;
-  std::size_t run = 0;  // length of the name being read
-  for (const char16_t unit : subKey) {
-    run = unit == u'\\' ? 0 : run + 1;
-    if (run > kMaxKeyName) return regstore::kErrorInvalidParameter;
-  }
-  return 0;
-}
-
 }  // namespace
 
 std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*access*/, RegKey* key,
@@ -195,7 +181,7 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
   regstore::KeyId parent = 0;
   if (const std::uint32_t r = Resolve(state, root, &parent); r != 0) return Fail(r);
-  if (const std::uint32_t r = CheckSubKey(View(subKey)); r != 0) return Fail(r);
+  if (const std::uint32_t r = registry_rules::CheckSubKey(View(subKey)); r != 0) return Fail(r);
   if (const std::uint32_t r = BeginChange(state); r != regstore::kOk) return Fail(r);
   regstore::KeyId id = 0;
   bool created = false;
@@ -211,8 +197,7 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
 
 std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
                          std::uint32_t size) {
-  if (data == nullptr && size != 0) return Fail(regstore::kErrorNoAccess);
-  if (View(name).size() > kMaxValueName) return Fail(regstore::kErrorInvalidParameter);
+  if (const std::uint32_t r = registry_rules::CheckValue(View(name), data, size); r != 0) return Fail(r);
   std::lock_guard<std::mutex> guard(Lock());
   State& state = Registry();
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);

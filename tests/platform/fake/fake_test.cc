@@ -290,6 +290,45 @@ TEST_F(FakeTest, Registry) {
   EXPECT_EQ(sets[0].number, 4);
 }
 
+// The fake refuses what a device's registry refuses, with the same errors,
+// and makes nothing of a refused path.
+TEST_F(FakeTest, RegistryRefusesWhatADeviceRefuses) {
+  const std::u16string name255(255, u'k'), name256(256, u'k');
+  struct KeyCase {
+    std::u16string subKey;
+    std::int32_t result;
+  };
+  const KeyCase keys[] = {
+      {u"A\\\\" + name255, 0},
+      {u"A\\" + name256 + u"\\B", 87},
+      {name256, 87},
+      {u"\\Software\\B", 161},
+  };
+  for (const KeyCase& k : keys) {
+    plat::RegKey key = 0;
+    plat::SetLastErrorCode(0);
+    EXPECT_EQ(plat::RegKeyCreate(plat::kHkeyLocalMachine, k.subKey.c_str(), 0, &key, nullptr), k.result)
+        << k.subKey.size();
+    EXPECT_EQ(plat::LastError(), static_cast<std::uint32_t>(k.result));
+    if (k.result == 0) plat::RegKeyClose(key);
+  }
+  EXPECT_FALSE(fake::RegKeyExists(u"HKEY_LOCAL_MACHINE\\Software"));
+  EXPECT_TRUE(fake::RegKeyExists(u"HKEY_LOCAL_MACHINE\\A"));
+
+  plat::RegKey key = 0;
+  ASSERT_EQ(plat::RegKeyCreate(plat::kHkeyLocalMachine, u"V", 0, &key, nullptr), 0);
+  const std::u16string longest(16383, u'v'), tooLong(16384, u'v');
+  const std::uint8_t byte = 7;
+  EXPECT_EQ(plat::RegValueSet(key, longest.c_str(), 3, &byte, 1), 0);
+  EXPECT_EQ(plat::RegValueSet(key, tooLong.c_str(), 3, &byte, 1), 87);
+  EXPECT_EQ(plat::RegValueSet(key, u"none", 3, nullptr, 1), 998);
+  EXPECT_EQ(plat::RegValueSet(key, u"empty", 3, nullptr, 0), 0);
+  plat::RegKeyClose(key);
+  EXPECT_TRUE(fake::GetRegValue(u"HKEY_LOCAL_MACHINE\\V", longest).has_value());
+  EXPECT_FALSE(fake::GetRegValue(u"HKEY_LOCAL_MACHINE\\V", tooLong).has_value());
+  EXPECT_FALSE(fake::GetRegValue(u"HKEY_LOCAL_MACHINE\\V", u"none").has_value());
+}
+
 TEST_F(FakeTest, ModuleFileNameHonoursCapacity) {
   char16_t buffer[plat::kMaxPath];
   EXPECT_EQ(plat::ModuleFileName(buffer, plat::kMaxPath), 21u);
