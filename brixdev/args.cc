@@ -1,6 +1,8 @@
 #include "brixdev/args.h"
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 
 namespace brixdev {
 namespace {
@@ -49,7 +51,7 @@ constexpr const char* kCheckHelp =
     "Exit status: 0 no errors, 1 errors found, 2 bad command line or unreadable input.\n";
 
 constexpr const char* kTryHelp =
-    "Usage: brixdev try PACKAGE [-d DIR] [--at DEVICE-FOLDER] [--json]\n"
+    "Usage: brixdev try PACKAGE [-d DIR] [--at DEVICE-FOLDER] [--json] [--timeout SECONDS]\n"
     "\n"
     "Installs the package folder PACKAGE (holding BrixCopy.inf) on a simulated\n"
     "device: a fresh one, or DIR (created fresh when it does not exist). The\n"
@@ -64,9 +66,13 @@ constexpr const char* kTryHelp =
     "  -d DIR                the device to use (kept afterwards)\n"
     "  --at DEVICE-FOLDER    where the installer and the package go\n"
     "  --json                the debug output and the report as one JSON object\n"
+    "  --timeout SECONDS     stop the installer and every program it started when\n"
+    "                        it has not ended after SECONDS (default 300; 0 waits\n"
+    "                        as long as it runs)\n"
     "\n"
-    "Exit status: 0 the installer ran, 1 it did not end normally, 2 bad command\n"
-    "line, unreadable package or no usable device.\n";
+    "Exit status: 0 the installer ran, 1 it did not end normally or in time,\n"
+    "2 bad command line, unreadable package or no usable device; 128 plus the\n"
+    "signal's number when brixdev was interrupted.\n";
 
 constexpr const char* kDeviceNewHelp =
     "Usage: brixdev device new DIR\n"
@@ -146,6 +152,17 @@ bool ParseCommandArgs(const std::vector<std::string>& words, std::size_t first, 
       command->json = format == "json";
     } else if (arg == "--json" && action == Action::kTry) {
       command->json = true;
+    } else if (arg == "--timeout" && action == Action::kTry) {
+      std::string seconds;
+      if (!value(&seconds)) return false;
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long parsed = std::strtoul(seconds.c_str(), &end, 10);
+      if (seconds.empty() || seconds[0] < '0' || seconds[0] > '9' || *end != 0 || errno != 0 || parsed > 86400) {
+        command->error = "--timeout takes a number of seconds from 0 to 86400";
+        return false;
+      }
+      command->timeout = static_cast<unsigned>(parsed);
     } else if (arg == "-o" && action == Action::kRegConvert) {
       if (!value(&command->output)) return false;
     } else {

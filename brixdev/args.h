@@ -16,6 +16,7 @@ struct Command {
   std::string output;      // -o OUT of reg convert; empty for standard output
   std::string at = "\\Storage Card";  // --at: the device folder the installer and the package go to
   bool json = false;       // --format json (check) or --json (try)
+  unsigned timeout = 300;  // --timeout of try, in seconds; 0 for none
   std::string topic;       // the command whose help kHelp prints; empty for the overview
   std::string error;       // what is wrong with the command line, for kUsageError
 };

@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
       request.installer = installer;
       request.importer = importer;
       request.json = command.json;
+      request.timeoutSeconds = command.timeout;
       const int status = brixdev::RunTry(request, &out, &err);
       return Finish(status, out, err);
     }

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <limits.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -12,9 +13,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "brixdev/change_report.h"
@@ -68,8 +72,53 @@ std::string Absolute(const std::string& path) {
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
-// Runs program with the environment plus extra, its stderr into errorFile; the wait status, or -1.
-int Spawn(const std::string& program, const std::vector<std::string>& extra, const std::string& errorFile) {
+// Set by a signal that would end brixdev while the installer runs.
+volatile std::sig_atomic_t g_stopSignal = 0;
+extern "C" void NoteStopSignal(int signal) { g_stopSignal = signal; }
+
+// Catches the signals that end a program from the terminal or a job control
+// while it lives, and puts the old handlers back when it goes.
+class StopSignals {
+ public:
+  StopSignals() {
+    g_stopSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = NoteStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &action, &old_[i]);
+  }
+  ~StopSignals() {
+    for (std::size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &old_[i], nullptr);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  static constexpr std::size_t kCount = sizeof kSignals / sizeof kSignals[0];
+  struct sigaction old_[kCount] {};
+};
+
+struct RunResult {
+  int status = -1;       // the wait status, or -1 when the program could not be started or waited for
+  bool timedOut = false;  // stopped after the time-out
+  int stopSignal = 0;     // brixdev itself was told to stop by this signal while waiting
+};
+
+// Ends the process group of pid, the programs it started included, and reaps pid.
+int StopGroup(pid_t pid) {
+  kill(-pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+// Runs program with the environment plus extra, its stderr into errorFile, in
+// a process group of its own so that it can be stopped with every program it
+// starts; waits at most timeoutSeconds (0: no limit).
+RunResult Spawn(const std::string& program, const std::vector<std::string>& extra, const std::string& errorFile,
+                unsigned timeoutSeconds) {
   std::vector<std::string> envStore;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
@@ -89,15 +138,40 @@ int Spawn(const std::string& program, const std::vector<std::string>& extra, con
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   // A file, not a pipe: programs the installer starts may outlive it and hold its stderr.
   posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_TRUNC, 0);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  RunResult result;
+  StopSignals signals;
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+  posix_spawnattr_destroy(&attributes);
+  if (spawned != 0) return result;
+  // Polled rather than blocked on, so that a time-out and a stop signal are
+  // seen within a few milliseconds whatever the installer does.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  for (;;) {
+    int status = 0;
+    const pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == pid) {
+      result.status = status;
+      return result;
+    }
+    if (ended < 0 && errno != EINTR) return result;
+    if (g_stopSignal != 0) {
+      result.stopSignal = g_stopSignal;
+      result.status = StopGroup(pid);
+      return result;
+    }
+    if (timeoutSeconds != 0 && std::chrono::steady_clock::now() >= deadline) {
+      result.timedOut = true;
+      result.status = StopGroup(pid);
+      return result;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return status;
 }
 
 std::string ReadAll(const std::string& path) {
@@ -181,8 +255,15 @@ int RunTry(const TryRequest& request, std::string* out, std::string* err) {
   if (IsHostFile(HostPathFor(root, u"\\Temp\\brixcopy.log")))
     notes.push_back("the installer ran on this device before (\\Temp\\brixcopy.log exists): this start only counts");
   unlink(record.path().c_str());
-  const int status = Spawn(HostPathFor(root, request.at + u"\\BrixCopy.exe"),
-                           {"BRIX_DEVICE=" + Absolute(dir), "BRIX_START_RECORD=" + record.path()}, debug.path());
+  const RunResult run = Spawn(HostPathFor(root, request.at + u"\\BrixCopy.exe"),
+                              {"BRIX_DEVICE=" + Absolute(dir), "BRIX_START_RECORD=" + record.path()}, debug.path(),
+                              request.timeoutSeconds);
+  if (run.stopSignal != 0) {
+    *err = "brixdev: stopped by signal " + std::to_string(run.stopSignal) +
+           ", with the installer and every program it started\n";
+    return 128 + run.stopSignal;
+  }
+  const int status = run.status;
   if (!SnapshotFiles(root, &filesAfter, &error) || !SnapshotRegistry(dir, &registryAfter, &error)) {
     *err = "brixdev: " + error + "\n";
     return 2;
@@ -191,7 +272,11 @@ int RunTry(const TryRequest& request, std::string* out, std::string* err) {
   changes.started = ReadStartRecord(record.path());
   const std::string debugText = ReadAll(debug.path());
   const bool normal = status >= 0 && WIFEXITED(status);
-  if (!normal) notes.push_back("the installer did not end normally");
+  if (run.timedOut)
+    notes.push_back("the installer had not ended after " + std::to_string(request.timeoutSeconds) +
+                    " s: it was stopped, with every program it started; the changes up to then follow");
+  else if (!normal)
+    notes.push_back("the installer did not end normally");
   else if (WEXITSTATUS(status) != 0) notes.push_back("the installer exited with " + std::to_string(WEXITSTATUS(status)));
   if (request.json) {
     std::string noteList = "[";

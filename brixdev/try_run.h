@@ -12,10 +12,11 @@ struct TryRequest {
   std::u16string at = u"\\Storage Card";  // where the installer and the package go
   std::string installer, importer;        // the simulator's programs (host executables)
   bool json = false;
+  unsigned timeoutSeconds = 300;          // longest wait for the installer; 0 waits as long as it runs
 };
 
 // Installs the package and reports; returns the exit status: 0 the installer ran, 1 it did not
-// end normally, 2 unreadable package, missing programs or no usable device.
+// end normally or in time, 2 unreadable package, missing programs or no usable device.
 int RunTry(const TryRequest& request, std::string* out, std::string* err);
 
 // Creates a fresh device in dir (absent or empty) holding importer; returns the exit status, 0 or 2.

@@ -365,6 +365,38 @@ TEST(BrixdevTool, TryNeverWritesThroughALinkOnTheDevice) {
   EXPECT_EQ(RunTool({"-d", scratch.path() + "/absent", "check", EXAMPLE_PACKAGE}, {}).status, 2);
 }
 
+// True while process pid exists and has not ended (a zombie has ended).
+bool Running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const std::size_t close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
+}
+
+TEST(BrixdevTool, TryStopsAnInstallerThatOutlivesItsTimeoutWithEveryProgramItStarted) {
+  regtest::TempDevice scratch;
+  const std::string package = scratch.path() + "/pkg", device = scratch.path() + "/dev";
+  std::filesystem::create_directories(package);
+  std::ofstream(package + "/BrixCopy.inf") << "'hang.exe' '\\Windows'\n'\\Windows\\hang.exe' -e\n"
+                                              "'\\Windows\\hang.exe' -x\n'hang.exe' '\\Temp'\n";
+  std::ofstream(package + "/hang.exe") << "#!/bin/sh\necho $$ >> \"$BRIX_DEVICE/hang.pids\"\nexec /bin/sleep 600\n";
+  const Outcome run = RunTool({"try", package, "-d", device, "--timeout", "1"}, {});
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.out.find("the installer had not ended after 1 s: it was stopped, with every program it started"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\\Windows\\hang.exe  "), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("\\Temp\\hang.exe"), std::string::npos) << run.out;
+  std::ifstream pids(device + "/hang.pids");
+  int count = 0;
+  for (pid_t pid = 0; pids >> pid; ++count) EXPECT_FALSE(Running(pid)) << pid;
+  EXPECT_EQ(count, 2);
+
+  for (const char* bad : {"x", "-1", "", "86401", "1.5"})
+    EXPECT_EQ(RunTool({"try", package, "--timeout", bad}, {}).status, 2) << bad;
+}
+
 TEST(BrixdevTool, DeviceNewMakesTheUsualFoldersOnce) {
   regtest::TempDevice scratch;
   const std::string device = scratch.path() + "/dev";
