@@ -5,8 +5,8 @@
 #       fuzzes TARGET (default 600 s) at low priority in build/fuzz/work/TARGET,
 #       starting from its saved corpus; crash inputs go to build/fuzz/crashes/TARGET
 #   bash tools/fuzz.sh merge TARGET
-#       minimises the saved corpus together with the work corpus into
-#       tests/fuzz/corpus/TARGET
+#       adds to tests/fuzz/corpus/TARGET the work corpus inputs that reach
+#       code or features the saved inputs do not
 #   bash tools/fuzz.sh replay
 #       runs every saved corpus and crash input once through the libFuzzer builds
 # Targets: import_parse entry_parser line_reader inf_line
@@ -55,14 +55,14 @@ case "$command" in
     target=${2:-}; [ -n "$target" ] || usage
     options=$(target_options "$target")
     build
-    merged=$(mktemp -d)
+    # Additive: every saved input stays (the named seeds and regression
+    # lines among them); only work inputs that add coverage join them.
+    before=$(find tests/fuzz/corpus/"$target" -type f | wc -l)
     # shellcheck disable=SC2086
-    nice build/fuzz/tests/fuzz/fuzz_"$target" $options -merge=1 "$merged" \
+    nice build/fuzz/tests/fuzz/fuzz_"$target" $options -merge=1 \
       tests/fuzz/corpus/"$target" build/fuzz/work/"$target"
-    rm -rf tests/fuzz/corpus/"$target"
-    mv "$merged" tests/fuzz/corpus/"$target"
-    chmod 755 tests/fuzz/corpus/"$target"
-    echo "tests/fuzz/corpus/$target: $(find tests/fuzz/corpus/"$target" -type f | wc -l) files"
+    after=$(find tests/fuzz/corpus/"$target" -type f | wc -l)
+    echo "tests/fuzz/corpus/$target: $after files ($((after - before)) added)"
     ;;
   replay)
     build

@@ -156,18 +156,22 @@ std::u16string Fold(std::u16string text) {
 }
 
 // The key's place in the registry when the writer writes it: root name, then
-// the subkey's non-empty elements folded. Empty when the key is not written.
+// the subkey's non-empty elements folded. Empty when the key is not written:
+// an unknown root, or a subkey the device refuses (one that starts with a
+// backslash, or an element of more than 255 units).
 std::u16string RegistryPlace(const std::u16string& path) {
   const std::size_t separator = path.find(u'\\');
   if (separator == std::u16string::npos) return u"";
   const std::u16string root = path.substr(0, separator);
   if (root != u"HKEY_LOCAL_MACHINE" && root != u"HKEY_CLASSES_ROOT" && root != u"HKEY_CURRENT_USER")
     return u"";
+  if (separator + 1 < path.size() && path[separator + 1] == u'\\') return u"";
   std::u16string place = root;
   std::size_t i = separator;
   while (i < path.size()) {
     while (i < path.size() && path[i] == u'\\') ++i;
     const std::size_t end = std::min(path.find(u'\\', i), path.size());
+    if (end - i > 255) return u"";
     if (end > i) place += u"\\" + Fold(path.substr(i, end - i));
     i = end;
   }
