@@ -13,15 +13,9 @@
 
 namespace {
 
+using wbtest::Expected;
+using wbtest::ExpectFindings;
 using wbtest::Finding;
-
-struct Expected {
-  int line;
-  int column;
-  const char* severity;
-  const char* id;
-  const char* fragment;  // a part of the message that must be there
-};
 
 struct InfCase {
   const char* name;
@@ -40,21 +34,6 @@ std::vector<Finding> Check(const std::string& path, const std::string& device, i
   *status = brixdev::RunCheck(request, &out, &err);
   EXPECT_EQ(err, "");
   return wbtest::ParseFindings(out);
-}
-
-void ExpectFindings(const std::vector<Finding>& found, const std::vector<Expected>& expected) {
-  std::string all;
-  for (const Finding& f : found)
-    all += std::to_string(f.line) + ":" + std::to_string(f.column) + " " + f.severity + " " + f.id + ": " + f.message + "\n";
-  ASSERT_EQ(found.size(), expected.size()) << all;
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    const Expected& e = expected[i];
-    EXPECT_EQ(found[i].line, e.line) << all;
-    EXPECT_EQ(found[i].column, e.column) << all;
-    EXPECT_EQ(found[i].severity, e.severity) << all;
-    EXPECT_EQ(found[i].id, e.id) << all;
-    EXPECT_NE(found[i].message.find(e.fragment), std::string::npos) << e.fragment << "\n" << all;
-  }
 }
 
 const std::string kDll = wbtest::MakePe(true, {"DllGetClassObject", "DllRegisterServer"});

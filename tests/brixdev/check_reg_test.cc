@@ -9,15 +9,8 @@
 
 namespace {
 
+using wbtest::Expected;
 using wbtest::Finding;
-
-struct Expected {
-  int line;
-  int column;
-  const char* severity;
-  const char* id;
-  const char* fragment;
-};
 
 struct RegCase {
   const char* name;
@@ -101,19 +94,9 @@ std::vector<Finding> CheckScript(const std::string& script, int* status) {
 void ExpectFindings(const std::string& script, const std::vector<Expected>& expected) {
   int status = -1;
   const std::vector<Finding> found = CheckScript(script, &status);
-  std::string all;
-  for (const Finding& f : found)
-    all += std::to_string(f.line) + ":" + std::to_string(f.column) + " " + f.severity + " " + f.id + ": " + f.message + "\n";
-  ASSERT_EQ(found.size(), expected.size()) << all;
+  wbtest::ExpectFindings(found, expected);
   bool error = false;
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    EXPECT_EQ(found[i].line, expected[i].line) << all;
-    EXPECT_EQ(found[i].column, expected[i].column) << all;
-    EXPECT_EQ(found[i].severity, expected[i].severity) << all;
-    EXPECT_EQ(found[i].id, expected[i].id) << all;
-    EXPECT_NE(found[i].message.find(expected[i].fragment), std::string::npos) << expected[i].fragment << "\n" << all;
-    error = error || found[i].severity == "error";
-  }
+  for (const Finding& f : found) error = error || f.severity == "error";
   EXPECT_EQ(status, error ? 1 : 0);
 }
 

@@ -2,6 +2,7 @@
 // small Windows PE files, and findings read back from a check's report.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -113,6 +114,31 @@ inline std::vector<Finding> ParseFindings(const std::string& report) {
     start = end + 1;
   }
   return findings;
+}
+
+// A finding a check must report, in report order.
+struct Expected {
+  int line;
+  int column;
+  const char* severity;
+  const char* id;
+  const char* fragment;  // a part of the message that must be there
+};
+
+// Expects exactly the findings expected, in their order.
+inline void ExpectFindings(const std::vector<Finding>& found, const std::vector<Expected>& expected) {
+  std::string all;
+  for (const Finding& f : found)
+    all += std::to_string(f.line) + ":" + std::to_string(f.column) + " " + f.severity + " " + f.id + ": " + f.message + "\n";
+  ASSERT_EQ(found.size(), expected.size()) << all;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    const Expected& e = expected[i];
+    EXPECT_EQ(found[i].line, e.line) << all;
+    EXPECT_EQ(found[i].column, e.column) << all;
+    EXPECT_EQ(found[i].severity, e.severity) << all;
+    EXPECT_EQ(found[i].id, e.id) << all;
+    EXPECT_NE(found[i].message.find(e.fragment), std::string::npos) << e.fragment << "\n" << all;
+  }
 }
 
 }  // namespace wbtest
