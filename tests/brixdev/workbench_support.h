@@ -3,8 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstring>
@@ -14,34 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/posix/regstore/test_support.h"
+
 namespace wbtest {
 
-// A fresh folder under /tmp, removed with its contents at the end of the test.
-class TempFolder {
+// A fresh folder under /tmp, removed with its contents at the end of the test,
+// into which a test writes the files of its packages.
+class TempFolder : public regtest::TempDevice {
  public:
-  TempFolder() {
-    char pattern[] = "/tmp/brixdev-test-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    path_ = made != nullptr ? made : "";
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-
   // Writes a file below the folder (relative path with '/'), creating its folders.
   std::string Write(const std::string& relative, const std::string& bytes) const {
-    const std::string file = path_ + "/" + relative;
+    const std::string file = path() + "/" + relative;
     std::filesystem::create_directories(std::filesystem::path(file).parent_path());
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
     return file;
   }
-
- private:
-  std::string path_;
 };
 
 inline std::string ReadFile(const std::string& path) {
