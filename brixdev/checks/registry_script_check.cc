@@ -2,7 +2,7 @@
 // each logical line goes through the importer's own entry parser; what it
 // parses (or refuses) decides the finding, and the check only explains why,
 // pointing at the physical line and column where the cause stands.
-#include "brixdev/check_reg.h"
+#include "brixdev/checks/registry_script_check.h"
 
 #include <string>
 #include <vector>
