@@ -12,6 +12,25 @@
 #include "regimport/script_file.h"
 
 namespace brixdev {
+
+using brixparse::kEntryKey;
+using brixparse::kEntryValue;
+using brixparse::kRegSz;
+using brixparse::kRegExpandSz;
+using brixparse::kRegDword;
+using brixparse::kRegMultiSz;
+using brixparse::kMaxValueName;
+using brixparse::CLineEntry;
+using brixparse::CBrixparse;
+using brixparse::kLineRead;
+using brixparse::kLineReadError;
+using brixparse::kLineTooLong;
+using brixparse::kMaxLineUnits;
+using brixparse::LineEnds;
+using brixparse::CScriptFile;
+using brixparse::ReadLogicalLine;
+using brixparse::StripComment;
+using brixparse::TrimRight;
 namespace {
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }

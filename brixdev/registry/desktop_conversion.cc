@@ -15,6 +15,17 @@
 #include "regimport/script_file.h"
 
 namespace brixdev {
+
+using brixparse::kEntryKey;
+using brixparse::kEntryValue;
+using brixparse::kMaxValueName;
+using brixparse::kMaxValueData;
+using brixparse::CLineEntry;
+using brixparse::CBrixparse;
+using brixparse::kLineRead;
+using brixparse::kLineEndOfFile;
+using brixparse::CScriptFile;
+using brixparse::ReadLogicalLine;
 namespace {
 
 constexpr std::size_t kNumbersPerLine = 25;

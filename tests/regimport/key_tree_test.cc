@@ -10,6 +10,8 @@
 #include "regimport/brixparse.h"
 #include "tests/regimport/import_test_util.h"
 
+namespace brixparse::test {
+
 namespace {
 
 using regtest::Bytes;
@@ -221,3 +223,5 @@ TEST(KeyNodes, MillionNodeListsAreDestroyedWithoutRecursion) {
 }
 
 }  // namespace
+
+}  // namespace brixparse::test
