@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/posix/regstore/names.h"
+#include "platform/utf.h"
 
 namespace brixdev {
 namespace {
@@ -36,23 +37,18 @@ std::string HexByte(unsigned value) {
 // further ";" would let the importer's comment stripping leave a line behind
 // that might end in a backslash and swallow the next line.
 std::string CommentText(const std::u16string& text) {
-  std::u16string safe;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t u = text[i];
-    const bool pair = u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                      text[i + 1] <= 0xDFFF;
-    if (pair) {
-      safe += u;
-      safe += text[++i];
-    } else if (u < 0x20 || u == u';' || (u >= 0xD800 && u <= 0xDFFF)) {
+  std::string safe;
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = plat::utf::NextCodePoint(text, &i);
+    if (c < 0x20 || c == u';' || plat::utf::IsSurrogate(c)) {
       char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(u));
-      safe += std::u16string(escape, escape + 6);
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      safe += escape;
     } else {
-      safe += u;
+      plat::utf::AppendUtf8(c, &safe);
     }
   }
-  return regstore::ToUtf8(safe);
+  return safe;
 }
 
 // The text of a type-1 value: the units up to a single terminator at the very end.
@@ -142,7 +138,7 @@ bool KeyBefore(const regstore::Key& a, const regstore::Key& b) {
 }  // namespace
 
 bool ReadsBack(const std::u16string& line) {
-  if (line.find(u'\n') != std::u16string::npos || !regstore::IsWellFormed(line)) return false;
+  if (line.find(u'\n') != std::u16string::npos || !plat::utf::IsWellFormed(line)) return false;
   if (!line.empty() && (line.back() == u' ' || line.back() == u'\t' || line.back() == u'\\')) return false;
   const std::size_t semicolon = line.rfind(u';');
   if (semicolon == std::u16string::npos) return true;

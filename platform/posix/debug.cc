@@ -3,13 +3,13 @@
 // message, so there they are shown as visible escapes instead.
 #include "platform/platform.h"
 #include "platform/posix/console.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 namespace plat {
 
 void DebugOutput(const char16_t* text) {
   if (text == nullptr) return;
-  const std::string bytes = posix::ToUtf8Lenient(text);
+  const std::string bytes = utf::ToUtf8Lenient(text);
   // One write per message, so that the messages of concurrent processes never interleave.
   posix::ConsoleWrite(posix::ConsoleIsTerminal() ? posix::VisibleControls(bytes) : bytes);
 }

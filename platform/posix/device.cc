@@ -19,7 +19,7 @@
 #include "platform/posix/error.h"
 #include "platform/posix/folder_cache.h"
 #include "platform/posix/listing.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 namespace plat::posix {
 namespace {
@@ -53,7 +53,7 @@ bool IsForbidden(char16_t c, bool wildcardsAllowed) {
 std::uint32_t ConvertElement(std::u16string_view element, bool wildcardsAllowed, std::string* out) {
   for (char16_t c : element)
     if (IsForbidden(c, wildcardsAllowed)) return kErrorInvalidName;
-  if (!ToUtf8(element, out)) return kErrorInvalidName;
+  if (!utf::ToUtf8(element, out)) return kErrorInvalidName;
   if (out->size() > kHostNameMax) return kErrorFilenameTooLong;
   return 0;
 }
@@ -339,7 +339,7 @@ bool DevicePathOf(const std::string& hostPath, std::u16string* devicePath) {
   std::string device(path.substr(root.size()));
   for (char& c : device)
     if (c == '/') c = '\\';
-  *devicePath = ToUtf16Lenient(device);
+  *devicePath = utf::ToUtf16Lenient(device);
   return true;
 }
 

@@ -11,7 +11,7 @@
 #include "platform/posix/console.h"
 #include "platform/posix/error.h"
 #include "platform/posix/module.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 #include "resources/resource.h"
 
 namespace plat {
@@ -52,7 +52,7 @@ bool Invalid() {
 
 void Show(const Window& dialog) {
   std::vector<std::string> rows;
-  for (const auto& control : dialog.controls) rows.push_back(posix::ToUtf8Lenient(control->text));
+  for (const auto& control : dialog.controls) rows.push_back(utf::ToUtf8Lenient(control->text));
   posix::ConsoleShowBox(rows);
 }
 

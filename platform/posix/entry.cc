@@ -6,7 +6,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/module.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ std::u16string CommandLine(int argc, char** argv) {
     if (i > 1) joined += ' ';
     joined += argv[i];
   }
-  return plat::posix::ToUtf16Lenient(joined);
+  return plat::utf::ToUtf16Lenient(joined);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
 #include "platform/posix/error.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 #include "platform/wstr.h"
 
 namespace plat {
@@ -81,7 +81,7 @@ struct Entry {
 // file, never looked through: opening it fails.
 bool ToFindData(int dirfd, const std::string& name, unsigned char type, FindData* data) {
   std::u16string wide;
-  if (!posix::ToUtf16(name, &wide) || !wstr::Copy(data->name, kMaxPath, wide.c_str())) return false;
+  if (!utf::ToUtf16(name, &wide) || !wstr::Copy(data->name, kMaxPath, wide.c_str())) return false;
   // Most file systems give the type with the name; only the others cost a look-up.
   if (type == DT_UNKNOWN) {
     struct stat st {};

@@ -13,7 +13,7 @@
 
 #include "platform/posix/device.h"
 #include "platform/posix/error.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 #include "platform/wstr.h"
 
 namespace plat {
@@ -91,7 +91,7 @@ ExportProc LibraryExport(Module* library, const char16_t* name) {
     return nullptr;
   }
   std::string symbol;
-  if (name == nullptr || !posix::ToUtf8(name, &symbol)) {
+  if (name == nullptr || !utf::ToUtf8(name, &symbol)) {
     SetLastErrorCode(kErrorProcNotFound);
     return nullptr;
   }

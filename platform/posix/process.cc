@@ -21,7 +21,7 @@
 #include "platform/posix/error.h"
 #include "platform/posix/object.h"
 #include "platform/posix/start_record.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 extern char** environ;
 
@@ -137,7 +137,7 @@ Object* ProcessStart(const char16_t* application, const char16_t* commandLine) {
   std::string argument;
   char* argv[3] = {host.data(), nullptr, nullptr};
   if (commandLine != nullptr) {
-    argument = posix::ToUtf8Lenient(commandLine);
+    argument = utf::ToUtf8Lenient(commandLine);
     argv[1] = argument.data();
   }
   pid_t pid = 0;

@@ -7,14 +7,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 namespace plat::posix {
 namespace {
 
 std::string Escaped(const char16_t* text) {
   std::string out;
-  for (const char c : ToUtf8Lenient(text)) {
+  for (const char c : utf::ToUtf8Lenient(text)) {
     if (c == '%' || c == '\t' || c == '\r' || c == '\n') {
       char escape[4];
       std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));

@@ -23,7 +23,7 @@
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/error.h"
 #include "platform/posix/object.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 namespace plat {
 namespace {
@@ -73,7 +73,7 @@ void* RunThread(void* raw) {
 std::string LockFileName(const char16_t* name) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out = "mutex-";
-  for (unsigned char c : posix::ToUtf8Lenient(name)) {
+  for (unsigned char c : utf::ToUtf8Lenient(name)) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
       out.push_back(static_cast<char>(c));
     } else {

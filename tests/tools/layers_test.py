@@ -38,6 +38,17 @@ class LayersTest(unittest.TestCase):
                 result = run(tmp)
                 self.assertEqual(result.returncode, 1)
                 self.assertEqual(result.stdout, f"{rel}:2: error: {message}\n")
+    def test_text_module_is_shared_and_portable(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for rel in ("brixdev/a.cc", "platform/posix/b.cc", "platform/win32/c.cc", "platform/fake/d.cc",
+                        "platform/posix/regstore/e.cc"):
+                path = pathlib.Path(tmp) / rel
+                path.parent.mkdir(parents=True, exist_ok=True)
+                path.write_text('#include "platform/utf.h"\n')
+            self.assertEqual(run(tmp).stdout, "")
+            (pathlib.Path(tmp) / "platform" / "utf.cc").write_text("#include <unistd.h>\n")
+            self.assertEqual(run(tmp).stdout, "platform/utf.cc:1: error: <unistd.h> is not a portable C++ header\n")
+
 
 if __name__ == "__main__":
     unittest.main()
