@@ -14,6 +14,7 @@
 #include "brixdev/commands/reg_export_command.h"
 #include "brixdev/commands/try_command.h"
 #include "brixdev/text.h"
+#include "platform/posix/device_context.h"
 
 namespace {
 
@@ -38,7 +39,8 @@ int Finish(int status, const std::string& out, const std::string& err) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const brixdev::Command command = brixdev::ParseArgs(args, std::getenv("BRIX_DEVICE"));
+  const std::string envDevice = plat::posix::ContextFromEnvironment().folder;
+  const brixdev::Command command = brixdev::ParseArgs(args, envDevice.empty() ? nullptr : envDevice.c_str());
   const std::string installer = BuiltProgram("installer/BrixCopy");
   const std::string importer = BuiltProgram("regimport/Brixparse");
   std::string out;

@@ -41,10 +41,11 @@ RULES = [
     # The host tool runs the programs' own code through the platform table and
     # reads the simulated registry through its store, never a backend's internals;
     # it converts text with the shared UTF-8/UTF-16 module (platform/utf.h, a shared
-    # layer, so portable like the rest of platform/).
+    # layer, so portable like the rest of platform/), and tells the simulator which
+    # device to work on through its device context alone.
     ("brixdev/", [r"brixdev/.+\.h", r"installer/[^/]+\.h", r"regimport/[^/]+\.h",
                   r"platform/platform\.h", r"platform/wstr\.h", r"platform/text_decoder\.h",
-                  UTF_MODULE, r"platform/posix/regstore/[^/]+\.h"], False),
+                  UTF_MODULE, r"platform/posix/device_context\.h", r"platform/posix/regstore/[^/]+\.h"], False),
 ]
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')

@@ -11,10 +11,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/device_state.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/error.h"
 #include "platform/posix/folder_cache.h"
@@ -201,29 +201,21 @@ Opened OpenNamedDevice(const char* value) {
   return result;
 }
 
-// Every path mapping asks for the device; opening it once per setting of the
-// variable spares a realpath walk and two opens per file operation.
-Opened CurrentDevice() {
-  static std::mutex cacheMutex;
-  static std::string cachedValue;
-  static Opened cached;
-  const char* value = std::getenv(kDeviceVariable);
-  const std::string text = value == nullptr ? std::string() : std::string(value);
-  const std::lock_guard<std::mutex> lock(cacheMutex);
-  if (cached.device != nullptr && cachedValue == text) return cached;
-  Opened opened = OpenNamedDevice(value);
-  if (opened.device != nullptr) {
-    cachedValue = text;
-    cached = opened;
-  }
-  return opened;
-}
-
 }  // namespace
 
-std::shared_ptr<const Device> OpenDevice() { return CurrentDevice().device; }
+std::shared_ptr<const Device> OpenDeviceFolder(const std::string& folder, std::string* problem) {
+  Opened opened = OpenNamedDevice(folder.c_str());
+  *problem = std::move(opened.problem);
+  return std::move(opened.device);
+}
 
-std::string DeviceProblem() { return CurrentDevice().problem; }
+std::shared_ptr<const Device> OpenDevice() { return CurrentDeviceState()->OpenedDevice(); }
+
+std::string DeviceProblem() {
+  std::string problem;
+  CurrentDeviceState()->OpenedDevice(&problem);
+  return problem;
+}
 
 std::string DeviceFolder() {
   const auto device = OpenDevice();

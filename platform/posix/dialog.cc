@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/console.h"
+#include "platform/posix/device_state.h"
 #include "platform/posix/error.h"
 #include "platform/posix/module.h"
 #include "platform/utf.h"
@@ -52,6 +53,8 @@ bool Invalid() {
 
 void Show(const Window& dialog) {
   std::vector<std::string> rows;
+  // The box belongs with the debug text: where that goes to a sink, the terminal is not ours.
+  if (!posix::DebugOnConsole(*posix::CurrentDeviceState())) return;
   for (const auto& control : dialog.controls) rows.push_back(utf::ToUtf8Lenient(control->text));
   posix::ConsoleShowBox(rows);
 }

@@ -1,5 +1,7 @@
 // Registry operations of the device simulator, over the registry database of
-// the device folder named by BRIX_DEVICE.
+// the device folder of the device context in force. Each context has a
+// connection of its own, made at its first registry call; key handles belong
+// to it, and what is pending is committed when the context ends.
 //
 // Writes are made in transactions: the first key opened starts one, and it is
 // committed when no key of it is open any more, inside the RegKeyClose that
@@ -17,8 +19,6 @@
 // the same error, its close included, so that no value is ever reported set
 // that was not kept. Calls never write through a lost handle: its key may
 // have gone with the transaction.
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "platform/posix/device_state.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/registry.h"
 #include "platform/registry_rules.h"
@@ -33,37 +34,37 @@
 #include "platform/wstr.h"
 
 namespace plat {
-namespace {
+namespace posix {
 
 // Handles are small multiples of four, far below the root constants.
 constexpr RegKey kFirstHandle = 0x1000;
 constexpr RegKey kHandleStep = 4;
 constexpr RegKey kHandleLimit = 0x7FFF0000;
 
-std::mutex& Lock() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-void Report(const char* what, const std::string& message) {
-  posix::Diagnose(std::string("registry: ") + what + message);
-}
-
 struct Handle {
   regstore::KeyId id = 0;
   std::uint32_t lost = 0;  // the error that dropped the handle's transaction, 0 while it stands
 };
 
-struct State {
+// The registry connection of one device context. Its diagnostics go to its own
+// device, which outlives it: it may close while its context ends.
+struct RegistryState {
+  explicit RegistryState(const DeviceState& owner) : device(owner) {}
+  ~RegistryState() { Close(); }
+
+  const DeviceState& device;
+  std::mutex lock;
   std::unique_ptr<regstore::Store> store;
   std::map<RegKey, Handle> handles;
   RegKey next = kFirstHandle;
   std::size_t open = 0;  // handles that belong to the transaction in progress
 
-  ~State() { Close(); }
+  void Report(const char* what, const std::string& message) const {
+    Diagnose(device, std::string("registry: ") + what + message);
+  }
 
   void Close() {
-    std::lock_guard<std::mutex> guard(Lock());
+    std::lock_guard<std::mutex> guard(lock);
     // A program that ends without closing its keys still keeps what it wrote;
     // nobody is left to tell when that fails, so it is reported here.
     if (store != nullptr && store->InTransaction() && store->Commit() != regstore::kOk)
@@ -75,12 +76,34 @@ struct State {
   }
 };
 
-State& Registry() {
-  // The mutex is made first so that it outlives the state, whose destructor takes it.
-  Lock();
-  static State state;
-  return state;
+namespace {
+
+// The process's device lives on past the end of main (threads may still use
+// it), so its connection is closed here, at the point of the exit where the
+// first registry call's statics end.
+struct CloseAtExit {
+  ~CloseAtExit() {
+    const auto process = ProcessDeviceState();
+    const std::lock_guard<std::mutex> guard(process->registryMutex);
+    if (process->registry != nullptr) process->registry->Close();
+  }
+};
+
+}  // namespace
+
+// The connection of a context, made at its first registry call.
+RegistryState& Connection(const DeviceState& device) {
+  static CloseAtExit closeAtExit;
+  const std::lock_guard<std::mutex> guard(device.registryMutex);
+  if (device.registry == nullptr) device.registry = std::make_shared<RegistryState>(device);
+  return *device.registry;
 }
+
+}  // namespace posix
+
+namespace {
+
+using State = posix::RegistryState;
 
 std::int32_t Fail(std::uint32_t code) {
   SetLastErrorCode(code);
@@ -90,26 +113,26 @@ std::int32_t Fail(std::uint32_t code) {
 // Opens the database on first use; false when there is no device or it cannot be opened.
 bool EnsureOpen(State& state) {
   if (state.store != nullptr) return true;
-  const char* dir = std::getenv("BRIX_DEVICE");
-  if (dir == nullptr || *dir == 0) {
-    Report("BRIX_DEVICE is not set", "");
+  const std::string& dir = state.device.context.folder;
+  if (dir.empty()) {
+    state.Report("BRIX_DEVICE is not set", "");
     return false;
   }
   std::string error;
   state.store = regstore::Store::Open(dir, &error);
   if (state.store == nullptr) {
-    Report("", error);
+    state.Report("", error);
     return false;
   }
-  if (!state.store->Notice().empty()) Report("", state.store->Notice());
-  if (state.store->ReadOnly()) Report("", regstore::Store::DatabasePath(dir) + " is read-only: every change is refused");
+  if (!state.store->Notice().empty()) state.Report("", state.store->Notice());
+  if (state.store->ReadOnly()) state.Report("", regstore::Store::DatabasePath(dir) + " is read-only: every change is refused");
   return true;
 }
 
 // Ends the transaction in progress after a failure: its changes are gone, and
 // so is every handle of it. Returns code, the failure to report.
 std::uint32_t LoseTransaction(State& state, std::uint32_t code) {
-  Report("changes not stored: ", state.store->LastMessage());
+  state.Report("changes not stored: ", state.store->LastMessage());
   state.store->Rollback();
   for (auto& [handle, entry] : state.handles)
     if (entry.lost == 0) entry.lost = code;
@@ -124,7 +147,7 @@ std::uint32_t LoseTransaction(State& state, std::uint32_t code) {
 // that no open key holds any more, is ended; otherwise it goes on.
 std::uint32_t ChangeFailed(State& state, std::uint32_t code) {
   if (!state.store->InTransaction() || state.open == 0) return LoseTransaction(state, code);
-  Report("", state.store->LastMessage());
+  state.Report("", state.store->LastMessage());
   return code;
 }
 
@@ -134,7 +157,7 @@ std::uint32_t BeginChange(State& state) {
   if (state.store->InTransaction()) return regstore::kOk;
   state.open = 0;
   const std::uint32_t result = state.store->Begin();
-  if (result != regstore::kOk) Report("", state.store->LastMessage());
+  if (result != regstore::kOk) state.Report("", state.store->LastMessage());
   return result;
 }
 
@@ -162,7 +185,8 @@ std::uint32_t Resolve(const State& state, RegKey key, regstore::KeyId* id) {
 RegKey NewHandle(State& state) {
   for (;;) {
     const RegKey handle = state.next;
-    state.next = state.next + kHandleStep >= kHandleLimit ? kFirstHandle : state.next + kHandleStep;
+    state.next = state.next + posix::kHandleStep >= posix::kHandleLimit ? posix::kFirstHandle
+                                                                         : state.next + posix::kHandleStep;
     if (state.handles.find(handle) == state.handles.end()) return handle;
   }
 }
@@ -176,8 +200,9 @@ std::u16string_view View(const char16_t* text) {
 std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*access*/, RegKey* key,
                           std::uint32_t* disposition) {
   if (key == nullptr) return Fail(regstore::kErrorInvalidParameter);
-  std::lock_guard<std::mutex> guard(Lock());
-  State& state = Registry();
+  const auto device = posix::CurrentDeviceState();
+  State& state = posix::Connection(*device);
+  std::lock_guard<std::mutex> guard(state.lock);
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
   regstore::KeyId parent = 0;
   if (const std::uint32_t r = Resolve(state, root, &parent); r != 0) return Fail(r);
@@ -188,7 +213,7 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
   if (const std::uint32_t r = state.store->CreateKey(parent, View(subKey), &id, &created); r != regstore::kOk)
     return Fail(ChangeFailed(state, r));
   const RegKey handle = NewHandle(state);
-  state.handles[handle] = Handle{id, 0};
+  state.handles[handle] = posix::Handle{id, 0};
   ++state.open;
   *key = handle;
   if (disposition != nullptr) *disposition = created ? 1 : 2;
@@ -198,8 +223,9 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
 std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
                          std::uint32_t size) {
   if (const std::uint32_t r = registry_rules::CheckValue(View(name), data, size); r != 0) return Fail(r);
-  std::lock_guard<std::mutex> guard(Lock());
-  State& state = Registry();
+  const auto device = posix::CurrentDeviceState();
+  State& state = posix::Connection(*device);
+  std::lock_guard<std::mutex> guard(state.lock);
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
   regstore::KeyId id = 0;
   if (const std::uint32_t r = Resolve(state, key, &id); r != 0) return Fail(r);
@@ -216,8 +242,9 @@ std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, c
 }
 
 std::int32_t RegKeyClose(RegKey key) {
-  std::lock_guard<std::mutex> guard(Lock());
-  State& state = Registry();
+  const auto device = posix::CurrentDeviceState();
+  State& state = posix::Connection(*device);
+  std::lock_guard<std::mutex> guard(state.lock);
   if (key <= 0xFFFFFFFFu && regstore::Store::RootKey(static_cast<std::uint32_t>(key)) != 0) return 0;
   const auto found = state.handles.find(key);
   if (found == state.handles.end()) return Fail(regstore::kErrorInvalidHandle);
@@ -232,7 +259,7 @@ std::int32_t RegKeyClose(RegKey key) {
 
 namespace posix {
 
-void RegistryReset() { Registry().Close(); }
+void RegistryReset() { Connection(*CurrentDeviceState()).Close(); }
 
 }  // namespace posix
 }  // namespace plat

@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
+#include "platform/posix/device_state.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/error.h"
 #include "platform/posix/object.h"
@@ -35,6 +36,7 @@ struct ThreadState {
   bool done = false;
   ThreadProc proc = nullptr;
   void* parameter = nullptr;
+  std::shared_ptr<const posix::DeviceState> device;  // the starter's device, in force on the thread
 };
 
 class ThreadObject : public Object {
@@ -59,6 +61,7 @@ class ThreadObject : public Object {
 void* RunThread(void* raw) {
   std::unique_ptr<std::shared_ptr<ThreadState>> owner(static_cast<std::shared_ptr<ThreadState>*>(raw));
   const std::shared_ptr<ThreadState> state = *owner;
+  posix::InheritDeviceState(state->device);
   state->proc(state->parameter);
   {
     std::lock_guard<std::mutex> hold(state->lock);
@@ -168,6 +171,7 @@ Object* ThreadStart(ThreadProc proc, void* parameter) {
   auto state = std::make_shared<ThreadState>();
   state->proc = proc;
   state->parameter = parameter;
+  state->device = posix::CurrentDeviceState();
   auto* handoff = new std::shared_ptr<ThreadState>(state);
   pthread_attr_t attr;
   pthread_attr_init(&attr);

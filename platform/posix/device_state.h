@@ -1,0 +1,48 @@
+// The simulator's side of a device context: the context with the device folder
+// opened for it and the registry connection made for it, shared by every thread
+// the context is in force on.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/posix/device.h"
+#include "platform/posix/device_context.h"
+
+namespace plat::posix {
+
+struct RegistryState;  // registry.cc: the open registry database and its key handles
+
+struct DeviceState {
+  explicit DeviceState(DeviceContext settings);
+  ~DeviceState();
+  DeviceState(const DeviceState&) = delete;
+  DeviceState& operator=(const DeviceState&) = delete;
+
+  // The device folder, opened at the first call that needs it and kept once it opened;
+  // nullptr, and *problem (one line) when given, while context.folder names no device.
+  std::shared_ptr<const Device> OpenedDevice(std::string* problem = nullptr) const;
+
+  const DeviceContext context;
+  // The device's registry connection, made by the first registry call; closed
+  // (what is pending committed) when the state ends.
+  mutable std::mutex registryMutex;
+  mutable std::shared_ptr<RegistryState> registry;
+
+ private:
+  mutable std::mutex deviceMutex_;
+  mutable std::shared_ptr<const Device> device_;
+};
+
+// The device state in force on this thread: its innermost scope's, else the process's.
+std::shared_ptr<const DeviceState> CurrentDeviceState();
+// The process's device state, set by the program's start-up (none before).
+std::shared_ptr<const DeviceState> ProcessDeviceState();
+// Puts state in force on the calling thread for the rest of its life: a thread the
+// simulator starts works on the device of the thread that started it.
+void InheritDeviceState(std::shared_ptr<const DeviceState> state);
+// True when the debug output of state goes to the console (standard error).
+inline bool DebugOnConsole(const DeviceState& state) { return !state.context.debug; }
+
+}  // namespace plat::posix
