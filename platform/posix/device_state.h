@@ -35,13 +35,15 @@ struct DeviceState {
   mutable std::shared_ptr<const Device> device_;
 };
 
-// The device state in force on this thread: its innermost scope's, else the process's.
+// The device state in force on this thread: its own, else the process's.
 std::shared_ptr<const DeviceState> CurrentDeviceState();
-// The process's device state, set by the program's start-up (none before).
+// The process's device state, set by the program's start-up (no device before).
 std::shared_ptr<const DeviceState> ProcessDeviceState();
-// Puts state in force on the calling thread for the rest of its life: a thread the
-// simulator starts works on the device of the thread that started it.
-void InheritDeviceState(std::shared_ptr<const DeviceState> state);
+// Makes state the process's device state.
+void SetProcessDeviceState(std::shared_ptr<const DeviceState> state);
+// Puts state in force on the calling thread (nullptr: the process's again) and returns
+// the thread's former one; a thread the simulator starts takes its starter's this way.
+std::shared_ptr<const DeviceState> ExchangeThreadDeviceState(std::shared_ptr<const DeviceState> state);
 // True when the debug output of state goes to the console (standard error).
 inline bool DebugOnConsole(const DeviceState& state) { return !state.context.debug; }
 

@@ -89,8 +89,6 @@ struct CloseAtExit {
   }
 };
 
-}  // namespace
-
 // The connection of a context, made at its first registry call.
 RegistryState& Connection(const DeviceState& device) {
   static CloseAtExit closeAtExit;
@@ -99,6 +97,7 @@ RegistryState& Connection(const DeviceState& device) {
   return *device.registry;
 }
 
+}  // namespace
 }  // namespace posix
 
 namespace {

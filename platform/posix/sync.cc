@@ -61,7 +61,7 @@ class ThreadObject : public Object {
 void* RunThread(void* raw) {
   std::unique_ptr<std::shared_ptr<ThreadState>> owner(static_cast<std::shared_ptr<ThreadState>*>(raw));
   const std::shared_ptr<ThreadState> state = *owner;
-  posix::InheritDeviceState(state->device);
+  posix::ExchangeThreadDeviceState(state->device);
   state->proc(state->parameter);
   {
     std::lock_guard<std::mutex> hold(state->lock);
