@@ -127,7 +127,7 @@ TEST(RegistryScriptCheckOutput, JsonCarriesTheSameFindings) {
   brixdev::CheckRequest request;
   request.paths = {folder.Write("s.reg", kKey + "\"d\"=DWORD:1\n@=\"x\"\n")};
   request.importer = BRIXPARSE_PATH;
-  request.json = true;
+  request.format = brixdev::Format::kJson;
   std::string out, err;
   EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 1);
   const std::string file = "\"file\": \"" + request.paths[0] + "\"";
