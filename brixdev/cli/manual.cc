@@ -111,7 +111,7 @@ std::string CommandArm(const CommandSpec& command) {
     if (option.longName != nullptr) names += std::string(" --") + option.longName;
   }
   out += "      esac\n      if [[ $cur == -* ]]; then\n        COMPREPLY=($(compgen -W '" + names.substr(names.empty() ? 0 : 1) +
-         (names.empty() ? "" : " ") + "--help' -- \"$cur\"))\n      else\n        " +
+         (names.empty() ? "" : " ") + "-h --help' -- \"$cur\"))\n      else\n        " +
          OperandCompletion(command.operandKind) + "\n      fi ;;\n";
   return out;
 }
