@@ -49,6 +49,13 @@ class LayersTest(unittest.TestCase):
             (pathlib.Path(tmp) / "platform" / "utf.cc").write_text("#include <unistd.h>\n")
             self.assertEqual(run(tmp).stdout, "platform/utf.cc:1: error: <unistd.h> is not a portable C++ header\n")
 
+    def test_brixdev_steers_the_simulator_through_its_device_context_only(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = pathlib.Path(tmp) / "brixdev" / "a.cc"
+            path.parent.mkdir(parents=True)
+            path.write_text('#include "platform/posix/device_context.h"\n#include "platform/posix/device_state.h"\n')
+            self.assertEqual(run(tmp).stdout, "brixdev/a.cc:2: error: platform/posix/device_state.h is outside this layer\n")
+
 
 if __name__ == "__main__":
     unittest.main()
