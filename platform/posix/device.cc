@@ -108,7 +108,7 @@ std::string WalkIgnoringCase(const Device& device, const std::vector<std::string
     if (failure == 0) {
       std::string found = FindEntry(at, hostFolder, name);
       if (found.empty()) {
-        failure = ENOENT;
+        failure = errno != 0 ? errno : ENOENT;
       } else {
         name = std::move(found);
         Fd next(OpenBeneath(at, name, O_PATH | O_DIRECTORY));
@@ -139,6 +139,7 @@ void Resolve(const Device& device, const std::vector<std::string>& elements, boo
   out->parent.Reset();
   out->parentErrno = 0;
   out->parentChecked = false;
+  out->nameErrno = 0;
   if (elements.empty()) return;
   const std::string written = Joined(elements, elements.size() - 1);
   std::string folder;
@@ -275,6 +276,9 @@ bool SettleName(HostPath* path) {
   if (!path->parent || path->device == nullptr) return false;
   std::string found = FindLastEntry(path->parent.get(), path->folderHost, path->name,
                                     path->parentChecked ? &path->parentNow : nullptr);
+  // A folder that cannot be read leaves the spelling unknown: its error, not
+  // "no such file", is what a failing operation on the name reports.
+  if (found.empty()) path->nameErrno = errno;
   if (found.empty() || found == path->name) return false;
   const std::size_t cut = path->relative.size() - path->name.size();
   path->name = std::move(found);
@@ -311,6 +315,7 @@ std::uint32_t PathError(const HostPath& path, int err) {
     Diagnose(path.Full() + ": a symbolic link on the path, not followed");
     return kErrorCantResolveFilename;
   }
+  if (err == ENOENT && path.nameErrno != 0) return ErrorFromErrno(path.nameErrno);
   if (err != ENOENT) return ErrorFromErrno(err);
   return path.parent || path.name.empty() ? kErrorFileNotFound : kErrorPathNotFound;
 }

@@ -50,6 +50,7 @@ struct HostPath {
   bool parentChecked = false;
   bool trailingSeparator = false;  // the device path ended in a separator after a name
   bool nameSettled = true;         // false: name is as written, its spelling not yet looked up
+  int nameErrno = 0;               // why the folder could not be read to settle the spelling, 0 when it could
   // The full host path, for messages and folder listings.
   std::string Full() const;
 };

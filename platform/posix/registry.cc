@@ -22,9 +22,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/registry.h"
@@ -174,7 +176,7 @@ std::u16string_view View(const char16_t* text) {
 }  // namespace
 
 std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*access*/, RegKey* key,
-                          std::uint32_t* disposition) {
+                          std::uint32_t* disposition) try {
   if (key == nullptr) return Fail(regstore::kErrorInvalidParameter);
   std::lock_guard<std::mutex> guard(Lock());
   State& state = Registry();
@@ -193,10 +195,12 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
   *key = handle;
   if (disposition != nullptr) *disposition = created ? 1 : 2;
   return 0;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<std::int32_t>(kErrorNotEnoughMemory));
 }
 
 std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
-                         std::uint32_t size) {
+                         std::uint32_t size) try {
   if (const std::uint32_t r = registry_rules::CheckValue(View(name), data, size); r != 0) return Fail(r);
   std::lock_guard<std::mutex> guard(Lock());
   State& state = Registry();
@@ -213,9 +217,11 @@ std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, c
   // A value set on a root while no key is open is a transaction of its own.
   if (const std::uint32_t r = EndChange(state); r != regstore::kOk) return Fail(r);
   return 0;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<std::int32_t>(kErrorNotEnoughMemory));
 }
 
-std::int32_t RegKeyClose(RegKey key) {
+std::int32_t RegKeyClose(RegKey key) try {
   std::lock_guard<std::mutex> guard(Lock());
   State& state = Registry();
   if (key <= 0xFFFFFFFFu && regstore::Store::RootKey(static_cast<std::uint32_t>(key)) != 0) return 0;
@@ -228,6 +234,8 @@ std::int32_t RegKeyClose(RegKey key) {
   --state.open;
   if (const std::uint32_t r = EndChange(state); r != regstore::kOk) return Fail(r);
   return 0;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<std::int32_t>(kErrorNotEnoughMemory));
 }
 
 namespace posix {
