@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -177,25 +178,29 @@ Opened OpenNamedDevice(const char* value) {
     return result;
   }
   const std::string notDevice = std::string(kDeviceVariable) + "=" + value + " is not a device folder holding fs/";
+  // The host's reason ends each problem: a missing folder and one that cannot
+  // be read call for different mends.
+  const auto because = [](int err) { return std::string(": ") + std::strerror(err); };
   char resolved[PATH_MAX];
   if (realpath(value, resolved) == nullptr) {
-    result.problem = notDevice;
+    result.problem = notDevice + because(errno);
     return result;
   }
   auto device = std::make_shared<Device>();
   device->folder = resolved;
   device->dir.Reset(open(resolved, O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!device->dir) {
-    result.problem = notDevice;
+    result.problem = notDevice + because(errno);
     return result;
   }
   device->root.Reset(openat(device->dir.get(), "fs", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st {};
   if (!device->root) {
+    const int err = errno;
     const bool link = fstatat(device->dir.get(), "fs", &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
     result.problem = link ? std::string(kDeviceVariable) + "=" + value + ": " + resolved +
                                 "/fs is a symbolic link; the device root must be a folder of its own"
-                          : notDevice;
+                          : notDevice + because(err);
     return result;
   }
   result.device = std::move(device);
@@ -225,6 +230,12 @@ Opened CurrentDevice() {
 std::shared_ptr<const Device> OpenDevice() { return CurrentDevice().device; }
 
 std::string DeviceProblem() { return CurrentDevice().problem; }
+
+std::shared_ptr<const Device> OpenDevice(std::string* problem) {
+  Opened opened = CurrentDevice();
+  *problem = std::move(opened.problem);
+  return std::move(opened.device);
+}
 
 std::string DeviceFolder() {
   const auto device = OpenDevice();

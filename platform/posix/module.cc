@@ -29,10 +29,7 @@ Module* InstanceModule() {
 }
 
 bool ProgramDevicePath(std::u16string* devicePath, std::string* problem) {
-  if (OpenDevice() == nullptr) {
-    *problem = DeviceProblem();
-    return false;
-  }
+  if (OpenDevice(problem) == nullptr) return false;
   char exe[PATH_MAX];
   if (realpath("/proc/self/exe", exe) == nullptr) {
     *problem = "cannot resolve /proc/self/exe";
