@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/win32/host.h"
 #include "platform/wstr.h"
 
