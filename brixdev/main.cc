@@ -7,12 +7,13 @@
 #include <string_view>
 #include <vector>
 
-#include "brixdev/args.h"
-#include "brixdev/check.h"
-#include "brixdev/reg_convert.h"
-#include "brixdev/reg_export.h"
+#include "brixdev/cli/args.h"
+#include "brixdev/commands/check_command.h"
+#include "brixdev/commands/device_new_command.h"
+#include "brixdev/commands/reg_convert_command.h"
+#include "brixdev/commands/reg_export_command.h"
+#include "brixdev/commands/try_command.h"
 #include "brixdev/text.h"
-#include "brixdev/try_run.h"
 
 namespace {
 

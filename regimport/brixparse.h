@@ -11,6 +11,8 @@
 #include "regimport/key_tree.h"
 #include "regimport/script_file.h"
 
+namespace brixparse {
+
 // Kinds of entry a logical line can give.
 inline constexpr std::int32_t kEntryKey = 1;
 inline constexpr std::int32_t kEntryValue = 2;
@@ -62,3 +64,5 @@ class CBrixparse {
   CScriptFile& file;
   std::unique_ptr<CKeyNode> keys;
 };
+
+}  // namespace brixparse

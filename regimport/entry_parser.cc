@@ -4,6 +4,8 @@
 
 #include "regimport/brixparse.h"
 
+namespace brixparse {
+
 namespace {
 
 bool IsDelimiter(char16_t c) {
@@ -269,3 +271,5 @@ int CBrixparse::ParseEntry(CLineEntry& entry, const std::u16string& line) {
   entry.size = static_cast<std::uint32_t>(entry.data.size());
   return 1;
 }
+
+}  // namespace brixparse

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+namespace brixparse {
+
 CValueNode::CValueNode(const char16_t* valueName, std::uint32_t valueType, const void* bytes,
                        std::uint32_t byteCount)
     : name(valueName), type(valueType) {
@@ -40,3 +42,5 @@ void CKeyNode::AppendValue(std::unique_ptr<CValueNode> value) {
   }
   lastValue_ = added;
 }
+
+}  // namespace brixparse

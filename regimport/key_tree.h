@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+namespace brixparse {
+
 // One value line: name, registry type and the data bytes as written.
 class CValueNode {
  public:
@@ -44,3 +46,5 @@ class CKeyNode {
  private:
   CValueNode* lastValue_ = nullptr;
 };
+
+}  // namespace brixparse

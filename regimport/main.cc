@@ -4,6 +4,7 @@
 // The script is parsed completely before the registry is touched, and it is
 // closed only after the parser and its key list are gone.
 int plat::AppMain(plat::Module* /*instance*/, const char16_t* commandLine) {
+  using namespace brixparse;
   CScriptFile script;
   script.Open(commandLine);
   {

@@ -3,6 +3,8 @@
 
 #include "regimport/brixparse.h"
 
+namespace brixparse {
+
 namespace {
 
 constexpr char16_t kCannotRead[] = u"CBrixparse::ParseFile::cannot read script = %s err = %d\r\n";
@@ -64,3 +66,5 @@ CKeyNode* CBrixparse::ParseFile() {
   plat::DebugPrint(kCannotRead, static_cast<const char16_t*>(file.path), plat::LastError());
   return nullptr;
 }
+
+}  // namespace brixparse

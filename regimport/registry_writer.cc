@@ -2,6 +2,8 @@
 #include "platform/wstr.h"
 #include "regimport/brixparse.h"
 
+namespace brixparse {
+
 namespace {
 
 // Full access to a created or opened key.
@@ -88,3 +90,5 @@ int CBrixparse::UpdateRegistry(CKeyNode* first) {
   }
   return 1;
 }
+
+}  // namespace brixparse

@@ -4,6 +4,8 @@
 
 #include "platform/wstr.h"
 
+namespace brixparse {
+
 namespace {
 
 // Units asked of the stream per read; a longer physical line takes several reads.
@@ -197,3 +199,5 @@ bool BeginsKeyLine(const std::u16string& line) {
   const std::size_t first = line.find_first_not_of(u" \t");
   return first != std::u16string::npos && line[first] == u'[';
 }
+
+}  // namespace brixparse

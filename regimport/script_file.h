@@ -7,6 +7,8 @@
 
 #include "platform/platform.h"
 
+namespace brixparse {
+
 // Results of reading a line.
 inline constexpr int kLineRead = 0;
 inline constexpr int kLineEndOfFile = 1;
@@ -70,3 +72,5 @@ void StripComment(std::u16string& line);
 int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical);
 // True when line begins, blanks aside, with "[": it is meant as a key line.
 bool BeginsKeyLine(const std::u16string& line);
+
+}  // namespace brixparse

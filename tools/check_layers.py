@@ -38,7 +38,7 @@ RULES = [
     ("platform/", [r"platform/[^/]+\.h"], True),
     # The host tool runs the programs' own code through the platform table and
     # reads the simulated registry through its store, never a backend's internals.
-    ("brixdev/", [r"brixdev/[^/]+\.h", r"installer/[^/]+\.h", r"regimport/[^/]+\.h",
+    ("brixdev/", [r"brixdev/.+\.h", r"installer/[^/]+\.h", r"regimport/[^/]+\.h",
                   r"platform/platform\.h", r"platform/wstr\.h", r"platform/text_decoder\.h",
                   r"platform/posix/regstore/[^/]+\.h"], False),
 ]

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "brixdev/cli/args.h"
 #include "platform/posix/regstore/names.h"
 #include "platform/posix/regstore/store.h"
 #include "tests/platform/posix/regstore/test_support.h"
-#include "brixdev/args.h"
 
 namespace {
 

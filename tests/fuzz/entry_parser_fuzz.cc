@@ -14,6 +14,18 @@
 #include "regimport/brixparse.h"
 #include "tests/fuzz/fuzz_support.h"
 
+using brixparse::kEntryKey;
+using brixparse::kEntryValue;
+using brixparse::kRegSz;
+using brixparse::kRegExpandSz;
+using brixparse::kRegBinary;
+using brixparse::kRegDword;
+using brixparse::kRegMultiSz;
+using brixparse::kMaxValueName;
+using brixparse::kMaxValueData;
+using brixparse::CLineEntry;
+using brixparse::CBrixparse;
+
 namespace {
 
 constexpr std::size_t npos = std::u16string::npos;

@@ -19,10 +19,26 @@
 #include "tests/fuzz/reference_text.h"
 #include "tests/regimport/import_test_util.h"
 
+using brixparse::kEntryKey;
+using brixparse::kRegSz;
+using brixparse::kRegExpandSz;
+using brixparse::kRegBinary;
+using brixparse::kRegDword;
+using brixparse::kRegMultiSz;
+using brixparse::kMaxValueName;
+using brixparse::kMaxValueData;
+using brixparse::CLineEntry;
+using brixparse::CBrixparse;
+using brixparse::CValueNode;
+using brixparse::CKeyNode;
+using brixparse::kLineRead;
+using brixparse::kLineEndOfFile;
+using brixparse::CScriptFile;
+
 namespace {
 
-using regtest::KeySummary;
-using regtest::ValueSummary;
+using brixparse::regtest::KeySummary;
+using brixparse::regtest::ValueSummary;
 
 constexpr char16_t kScript[] = u"\\Temp\\fuzz.reg";
 
@@ -224,7 +240,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(key->path.find(u'\0') == std::u16string::npos, fuzz::Show(key->path));
     for (const CValueNode* v = key->values.get(); v != nullptr; v = v->next.get()) CheckNode(*v);
   }
-  const std::vector<KeySummary> keys = regtest::Summarise(first);
+  const std::vector<KeySummary> keys = brixparse::regtest::Summarise(first);
   const std::vector<KeySummary> model = ModelKeys(LogicalLines(physical));
   FUZZ_CHECK(keys.size() == model.size(),
              std::to_string(keys.size()) + " keys, the rules give " + std::to_string(model.size()));

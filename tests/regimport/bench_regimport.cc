@@ -17,6 +17,13 @@
 #include "platform/platform.h"
 #include "regimport/brixparse.h"
 
+using brixparse::CBrixparse;
+using brixparse::CValueNode;
+using brixparse::CKeyNode;
+using brixparse::kLineRead;
+using brixparse::CScriptFile;
+using brixparse::ReadLogicalLine;
+
 namespace {
 
 constexpr int kKeys = 10000;

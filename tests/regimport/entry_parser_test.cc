@@ -9,6 +9,8 @@
 #include "regimport/brixparse.h"
 #include "tests/regimport/import_test_util.h"
 
+namespace brixparse::test {
+
 namespace {
 
 using regtest::Bytes;
@@ -287,3 +289,5 @@ TEST(ParseEntry, EveryListFormStopsAtTheLargestData) {
 }
 
 }  // namespace
+
+}  // namespace brixparse::test

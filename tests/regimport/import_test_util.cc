@@ -4,7 +4,7 @@
 #include "platform/platform.h"
 #include "regimport/brixparse.h"
 
-namespace regtest {
+namespace brixparse::regtest {
 
 std::string Bytes(std::initializer_list<int> bytes) {
   std::string out;
@@ -57,4 +57,4 @@ int ImportScript(const std::string& scriptBytes) {
   return plat::AppMain(nullptr, kScriptPath);
 }
 
-}  // namespace regtest
+}  // namespace brixparse::regtest

@@ -9,7 +9,7 @@
 
 #include "regimport/key_tree.h"
 
-namespace regtest {
+namespace brixparse::regtest {
 
 // Where the tests put their scripts on the fake device.
 inline constexpr char16_t kScriptPath[] = u"\\Temp\\setup.reg";
@@ -46,4 +46,4 @@ ParseOutcome ParseScript(const std::string& scriptBytes);
 // Resets the fake, places the script and runs the whole program on it.
 int ImportScript(const std::string& scriptBytes);
 
-}  // namespace regtest
+}  // namespace brixparse::regtest

@@ -10,6 +10,8 @@
 #include "regimport/brixparse.h"
 #include "tests/regimport/import_test_util.h"
 
+namespace brixparse::test {
+
 namespace {
 
 using regtest::Bytes;
@@ -223,3 +225,5 @@ TEST(KeyNodes, MillionNodeListsAreDestroyedWithoutRecursion) {
 }
 
 }  // namespace
+
+}  // namespace brixparse::test

@@ -12,6 +12,8 @@
 #include "regimport/brixparse.h"
 #include "tests/regimport/import_test_util.h"
 
+namespace brixparse::test {
+
 namespace {
 
 using regtest::Bytes;
@@ -310,3 +312,5 @@ TEST(Import, OverlongKeyPathIsPassedToTheRegistry) {
 }
 
 }  // namespace
+
+}  // namespace brixparse::test

@@ -10,6 +10,8 @@
 #include "regimport/script_file.h"
 #include "tests/regimport/import_test_util.h"
 
+namespace brixparse::test {
+
 namespace {
 
 using regtest::Widen;
@@ -300,3 +302,5 @@ TEST(ScriptFileLines, ReadErrorsAreReported) {
 }
 
 }  // namespace
+
+}  // namespace brixparse::test

@@ -1,7 +1,7 @@
 // Both formats are read defensively: every offset and count comes from the
 // file, which is untrusted input, so each is checked against the file's size
 // before anything is read through it.
-#include "brixdev/binary_exports.h"
+#include "brixdev/checks/pe_elf_exports.h"
 
 #include <cstdint>
 

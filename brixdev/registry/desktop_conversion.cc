@@ -2,20 +2,30 @@
 // parser (on a throw-away device, as the device reads it) and compared with
 // what the desktop registry holds; an entry the importer would read
 // differently is left out and reported instead of being written wrong.
-#include "brixdev/reg_convert.h"
+#include "brixdev/registry/desktop_conversion.h"
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
-#include "brixdev/check_device.h"
-#include "brixdev/desktop_export.h"
+#include "brixdev/device/check_device.h"
+#include "brixdev/registry/desktop_reg_reader.h"
 #include "brixdev/text.h"
 #include "regimport/brixparse.h"
 #include "regimport/script_file.h"
 
 namespace brixdev {
+
+using brixparse::kEntryKey;
+using brixparse::kEntryValue;
+using brixparse::kMaxValueName;
+using brixparse::kMaxValueData;
+using brixparse::CLineEntry;
+using brixparse::CBrixparse;
+using brixparse::kLineRead;
+using brixparse::kLineEndOfFile;
+using brixparse::CScriptFile;
+using brixparse::ReadLogicalLine;
 namespace {
 
 constexpr std::size_t kNumbersPerLine = 25;
@@ -287,34 +297,6 @@ bool ConvertExport(const std::string& bytes, const std::string& name, Conversion
   if (!converter.Verify(error)) return false;
   out->script = converter.Script();
   return true;
-}
-
-int RegConvert(const std::string& file, const std::string& output, std::string* out, std::string* err) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  if (!in) {
-    *err = "brixdev: cannot read " + file + "\n";
-    return 2;
-  }
-  Conversion conversion;
-  std::string error;
-  if (!ConvertExport(bytes.str(), file, &conversion, &error)) {
-    *err = "brixdev: " + file + ": " + error + "\n";
-    return 2;
-  }
-  *err = conversion.leftOut.Text();
-  if (output.empty()) {
-    *out = conversion.script;
-  } else {
-    std::ofstream target(output, std::ios::binary | std::ios::trunc);
-    target << conversion.script;
-    if (!target.flush()) {
-      *err += "brixdev: cannot write " + output + "\n";
-      return 2;
-    }
-  }
-  return conversion.leftOut.Sorted().empty() ? 0 : 1;
 }
 
 }  // namespace brixdev

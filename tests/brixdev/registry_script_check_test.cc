@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "brixdev/check.h"
+#include "brixdev/commands/check_command.h"
 #include "tests/brixdev/workbench_support.h"
 
 namespace {

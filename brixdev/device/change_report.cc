@@ -1,4 +1,4 @@
-#include "brixdev/change_report.h"
+#include "brixdev/device/change_report.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,8 +9,8 @@
 #include <fstream>
 #include <memory>
 
-#include "brixdev/diagnostics.h"
-#include "brixdev/export_format.h"
+#include "brixdev/checks/diagnostics.h"
+#include "brixdev/registry/dialect_writer.h"
 #include "brixdev/text.h"
 #include "platform/posix/regstore/names.h"
 

@@ -1,4 +1,4 @@
-#include "brixdev/export_format.h"
+#include "brixdev/registry/dialect_writer.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,12 +1,15 @@
-#include "brixdev/device_folder.h"
+#include "brixdev/device/device_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "brixdev/text.h"
@@ -188,6 +191,17 @@ bool Place(const std::string& source, const std::string& target, Placed* placed,
   const std::size_t slash = target.rfind('/');
   if (slash != std::string::npos && slash > 0 && !MakeFolders(target.substr(0, slash), error)) return false;
   return PlaceTree(source, target, placed, error);
+}
+
+bool IsEmptyFolder(const std::string& path) {
+  if (!IsHostFolder(path)) return false;
+  std::error_code error;
+  return std::filesystem::is_empty(path, error) && !error;
+}
+
+std::string Absolute(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
 }  // namespace brixdev

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "brixdev/reg_convert.h"
+#include "brixdev/commands/reg_convert_command.h"
+#include "brixdev/registry/desktop_conversion.h"
 #include "tests/brixdev/workbench_support.h"
 
 namespace {

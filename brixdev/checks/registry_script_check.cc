@@ -2,7 +2,7 @@
 // each logical line goes through the importer's own entry parser; what it
 // parses (or refuses) decides the finding, and the check only explains why,
 // pointing at the physical line and column where the cause stands.
-#include "brixdev/check_reg.h"
+#include "brixdev/checks/registry_script_check.h"
 
 #include <string>
 #include <vector>
@@ -12,6 +12,25 @@
 #include "regimport/script_file.h"
 
 namespace brixdev {
+
+using brixparse::kEntryKey;
+using brixparse::kEntryValue;
+using brixparse::kRegSz;
+using brixparse::kRegExpandSz;
+using brixparse::kRegDword;
+using brixparse::kRegMultiSz;
+using brixparse::kMaxValueName;
+using brixparse::CLineEntry;
+using brixparse::CBrixparse;
+using brixparse::kLineRead;
+using brixparse::kLineReadError;
+using brixparse::kLineTooLong;
+using brixparse::kMaxLineUnits;
+using brixparse::LineEnds;
+using brixparse::CScriptFile;
+using brixparse::ReadLogicalLine;
+using brixparse::StripComment;
+using brixparse::TrimRight;
 namespace {
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }

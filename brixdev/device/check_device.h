@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "brixdev/device_folder.h"
+#include "brixdev/device/device_folder.h"
 
 namespace brixdev {
 

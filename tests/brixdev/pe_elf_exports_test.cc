@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "brixdev/binary_exports.h"
+#include "brixdev/checks/pe_elf_exports.h"
 #include "tests/brixdev/workbench_support.h"
 
 namespace {

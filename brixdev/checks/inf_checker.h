@@ -1,13 +1,13 @@
 // The state of one install-script check, shared by the reading of the script
-// (check_inf.cc) and the checks of the line actions (inf_actions.cc).
+// (install_script_check.cc) and the checks of the line actions (inf_checker.cc).
 #pragma once
 
 #include <functional>
 #include <map>
 #include <string>
 
-#include "brixdev/check_inf.h"
-#include "brixdev/diagnostics.h"
+#include "brixdev/checks/diagnostics.h"
+#include "brixdev/checks/install_script_check.h"
 
 namespace brixdev {
 

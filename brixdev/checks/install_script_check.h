@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "brixdev/diagnostics.h"
+#include "brixdev/checks/diagnostics.h"
 
 namespace brixdev {
 

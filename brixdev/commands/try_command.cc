@@ -1,7 +1,7 @@
 // The installer runs as its own process on the device, exactly as on the
 // command line; brixdev only prepares the device before and compares it after.
 // Which programs were started comes from the simulator's start record.
-#include "brixdev/try_run.h"
+#include "brixdev/commands/try_command.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "brixdev/change_report.h"
-#include "brixdev/device_folder.h"
-#include "brixdev/diagnostics.h"
+#include "brixdev/checks/diagnostics.h"
+#include "brixdev/device/change_report.h"
+#include "brixdev/device/device_folder.h"
 #include "brixdev/text.h"
 
 extern char** environ;
@@ -60,17 +60,6 @@ class Scratch {
   }
   std::string path_;
 };
-
-bool IsEmptyFolder(const std::string& path) {
-  if (!IsHostFolder(path)) return false;
-  std::error_code error;
-  return std::filesystem::is_empty(path, error) && !error;
-}
-
-std::string Absolute(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
 
 // Set by a signal that would end brixdev while the installer runs.
 volatile std::sig_atomic_t g_stopSignal = 0;
@@ -199,20 +188,6 @@ bool PlacePackage(const TryRequest& request, const std::string& root, std::vecto
 }
 
 }  // namespace
-
-int RunDeviceNew(const std::string& dir, const std::string& importer, std::string* out, std::string* err) {
-  if (access(dir.c_str(), F_OK) == 0 && !IsEmptyFolder(dir)) {
-    *err = "brixdev: " + dir + " exists and is not an empty folder\n";
-    return 2;
-  }
-  std::string error;
-  if (!CreateDevice(dir, importer, &error)) {
-    *err = "brixdev: " + error + "\n";
-    return 2;
-  }
-  *out = "created the device " + dir + "; run its programs with BRIX_DEVICE=" + Absolute(dir) + "\n";
-  return 0;
-}
 
 int RunTry(const TryRequest& request, std::string* out, std::string* err) {
   if (!IsHostFolder(request.package) || !IsHostFile(HostPathFor(request.package, u"BrixCopy.inf"))) {

@@ -2,12 +2,12 @@
 // reads it (pieces of at most 259 characters, text mode), each piece goes
 // through the runner's own line rules and line parser, and only then does the
 // check add what it knows about the line's surprises.
-#include "brixdev/check_inf.h"
+#include "brixdev/checks/install_script_check.h"
 
 #include <set>
 #include <vector>
 
-#include "brixdev/inf_checker.h"
+#include "brixdev/checks/inf_checker.h"
 #include "brixdev/text.h"
 #include "installer/inf_line.h"
 #include "installer/line_rules.h"

@@ -2,7 +2,7 @@
 // [key] and [-key] lines, "name"= and @= value lines with backslash escapes
 // in quoted texts, hex data continued on lines ending in a backslash, and
 // comments starting with ';'.
-#include "brixdev/desktop_export.h"
+#include "brixdev/registry/desktop_reg_reader.h"
 
 #include <cctype>
 

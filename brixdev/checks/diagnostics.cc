@@ -1,4 +1,4 @@
-#include "brixdev/diagnostics.h"
+#include "brixdev/checks/diagnostics.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "brixdev/registry/dialect_writer.h"
 #include "platform/posix/regstore/store.h"
-#include "brixdev/export_format.h"
 
 namespace {
 

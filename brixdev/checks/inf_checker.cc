@@ -4,9 +4,9 @@
 // carried out.
 #include <algorithm>
 
-#include "brixdev/binary_exports.h"
-#include "brixdev/check_device.h"
-#include "brixdev/inf_checker.h"
+#include "brixdev/checks/inf_checker.h"
+#include "brixdev/checks/pe_elf_exports.h"
+#include "brixdev/device/check_device.h"
 #include "brixdev/text.h"
 #include "installer/file_ops.h"
 #include "installer/launch.h"

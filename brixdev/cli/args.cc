@@ -1,4 +1,4 @@
-#include "brixdev/args.h"
+#include "brixdev/cli/args.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -1,5 +1,5 @@
-// The commands "try" (install a package on a simulated device and report what
-// changed) and "device new" (a fresh simulated device).
+// The command "try": install a package on a simulated device and report what
+// changed.
 #pragma once
 
 #include <string>
@@ -18,8 +18,5 @@ struct TryRequest {
 // Installs the package and reports; returns the exit status: 0 the installer ran, 1 it did not
 // end normally or in time, 2 unreadable package, missing programs or no usable device.
 int RunTry(const TryRequest& request, std::string* out, std::string* err);
-
-// Creates a fresh device in dir (absent or empty) holding importer; returns the exit status, 0 or 2.
-int RunDeviceNew(const std::string& dir, const std::string& importer, std::string* out, std::string* err);
 
 }  // namespace brixdev

@@ -1,4 +1,4 @@
-#include "brixdev/check_device.h"
+#include "brixdev/device/check_device.h"
 
 #include <fcntl.h>
 #include <unistd.h>

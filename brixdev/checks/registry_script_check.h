@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "brixdev/diagnostics.h"
+#include "brixdev/checks/diagnostics.h"
 
 namespace brixdev {
 

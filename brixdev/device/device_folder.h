@@ -39,5 +39,9 @@ bool Place(const std::string& source, const std::string& target, Placed* placed,
 bool IsHostFolder(const std::string& path);
 // True when the host path is a regular file (symbolic links not followed).
 bool IsHostFile(const std::string& path);
+// True when the host path is a folder without entries.
+bool IsEmptyFolder(const std::string& path);
+// The canonical absolute form of a host path; the path itself when it cannot be resolved.
+std::string Absolute(const std::string& path);
 
 }  // namespace brixdev

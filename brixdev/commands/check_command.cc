@@ -1,16 +1,16 @@
 // Each path gets a throw-away device of its own, so that the copy lines of one
 // package never show in the check of another.
-#include "brixdev/check.h"
+#include "brixdev/commands/check_command.h"
 
 #include <limits.h>
 #include <stdlib.h>
 
 #include <set>
 
-#include "brixdev/check_device.h"
-#include "brixdev/check_inf.h"
-#include "brixdev/check_reg.h"
-#include "brixdev/diagnostics.h"
+#include "brixdev/checks/diagnostics.h"
+#include "brixdev/checks/install_script_check.h"
+#include "brixdev/checks/registry_script_check.h"
+#include "brixdev/device/check_device.h"
 #include "brixdev/text.h"
 
 namespace brixdev {

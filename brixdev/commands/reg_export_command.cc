@@ -1,4 +1,4 @@
-#include "brixdev/reg_export.h"
+#include "brixdev/commands/reg_export_command.h"
 
 #include <sys/stat.h>
 
@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/regstore/store.h"
+#include "brixdev/registry/dialect_writer.h"
 #include "platform/posix/regstore/names.h"
-#include "brixdev/export_format.h"
+#include "platform/posix/regstore/store.h"
 
 namespace brixdev {
 namespace {

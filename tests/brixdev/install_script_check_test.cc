@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "brixdev/check.h"
-#include "brixdev/device_folder.h"
+#include "brixdev/commands/check_command.h"
+#include "brixdev/device/device_folder.h"
 #include "tests/brixdev/workbench_support.h"
 
 namespace {
