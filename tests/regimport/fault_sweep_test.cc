@@ -8,6 +8,7 @@
 #include "import_test_util.h"
 #include "platform/platform.h"
 
+namespace brixparse {
 namespace {
 
 constexpr int kKeys = 30;
@@ -52,3 +53,4 @@ TEST(ImporterFaultSweep, EveryFailedCallIsHarmlessOrSaid) {
 }
 
 }  // namespace
+}  // namespace brixparse
