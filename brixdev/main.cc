@@ -1,6 +1,7 @@
 // brixdev: the host's workbench for packages, registry scripts and simulated devices.
 #include <limits.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -14,6 +15,7 @@
 #include "brixdev/commands/reg_export_command.h"
 #include "brixdev/commands/try_command.h"
 #include "brixdev/text.h"
+#include "platform/terminal_text.h"
 
 namespace {
 
@@ -27,9 +29,18 @@ std::string BuiltProgram(const char* relative) {
   return path + relative;
 }
 
+// What brixdev prints holds a package's own text (file names, script lines,
+// the programs' debug output): on a terminal its control characters are shown
+// as the simulator shows them, so a package cannot drive the terminal of
+// whoever looks at it; to a pipe or a file the bytes stay exact.
+std::string ForStream(std::string_view text, int fd) {
+  return isatty(fd) != 0 ? plat::VisibleControls(text) : std::string(text);
+}
+
 int Finish(int status, const std::string& out, const std::string& err) {
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fputs(err.c_str(), stderr);
+  const std::string shownOut = ForStream(out, STDOUT_FILENO);
+  std::fwrite(shownOut.data(), 1, shownOut.size(), stdout);
+  std::fputs(ForStream(err, STDERR_FILENO).c_str(), stderr);
   if (std::fflush(stdout) != 0) return 2;
   return status;
 }
@@ -52,7 +63,8 @@ int main(int argc, char** argv) {
       if (command.device.empty()) return Finish(2, "", "brixdev: no device: set BRIX_DEVICE or give -d DIR\n");
       // Streamed: an export grows with the registry, so it is never held whole.
       const int status = brixdev::RegExport(command.device, command.key, [](std::string_view text) {
-        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+        const std::string shown = ForStream(text, STDOUT_FILENO);
+        return std::fwrite(shown.data(), 1, shown.size(), stdout) == shown.size();
       }, &err);
       return Finish(status, out, err);
     }
