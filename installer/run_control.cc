@@ -60,16 +60,18 @@ RunKind CountLaterRun(StreamHandle* existing) {
   std::int32_t counter = 0;
   // A file shorter than one whole item counts as holding 0.
   if (plat::StreamReadInt32(&counter, existing->Get()) != 1) {
+    const std::uint32_t readError = plat::LastError();
     if (plat::StreamHasError(existing->Get())) {
-      ReportCounter(u"read", plat::LastError());
+      ReportCounter(u"read", readError);
       plat::DebugPrint(kFinishedBanner);
       return RunKind::NoCounter;
     }
     counter = 0;
   }
   plat::StreamRewind(existing->Get());
+  const std::uint32_t rewindError = plat::LastError();
   if (plat::StreamHasError(existing->Get())) {
-    ReportCounter(u"rewind", plat::LastError());
+    ReportCounter(u"rewind", rewindError);
     plat::DebugPrint(kFinishedBanner);
     return RunKind::NoCounter;
   }

@@ -43,6 +43,8 @@ constexpr std::size_t kFrameHeader = 24;
 constexpr std::size_t kMaxGathered = std::size_t{4} << 20;
 constexpr std::size_t kWriteBackBytes = std::size_t{1} << 20;
 constexpr std::size_t kWriteBackPage = 4096;
+// Further tries of a lock release that failed.
+constexpr int kUnlockAttempts = 3;
 
 static_assert(sizeof(off_t) == 8, "log offsets need 64 bits");
 
@@ -233,10 +235,17 @@ int FcntlWatchingUnlocks(int fd, int command, ...) {
   va_start(rest, command);
   void* argument = va_arg(rest, void*);
   va_end(rest);
-  const int result = calls.fcntl(fd, command, argument);
+  int result = calls.fcntl(fd, command, argument);
   const bool lockRequest = command == F_SETLK || command == F_SETLKW || command == F_OFD_SETLK;
-  if (result < 0 && lockRequest && argument != nullptr && static_cast<struct flock*>(argument)->l_type == F_UNLCK)
-    g_unlockFailed.store(true);
+  if (result >= 0 || !lockRequest || argument == nullptr || static_cast<struct flock*>(argument)->l_type != F_UNLCK)
+    return result;
+  // An unlock that fails leaves SQLite's view of the locks wrong at once: the
+  // call that made it retries the lock it believes free for about 10 seconds.
+  // Releasing never waits, so it is tried again; one that keeps failing has
+  // the connection dropped at the next registry call.
+  for (int attempt = 0; attempt < kUnlockAttempts && result < 0; ++attempt)
+    result = calls.fcntl(fd, command, argument);
+  if (result < 0) g_unlockFailed.store(true);
   return result;
 }
 
