@@ -16,6 +16,11 @@ thread of the run). Each run's outcome is compared with the clean run's:
              all: they are the host's, not the product's)
   output     the failed call was the debug output's own write: there is
              nothing left to report through
+  impossible the program was ended by the C library after an answer the
+             kernel never gives: brk never fails with an error number (it
+             returns the old break, so the injected number is taken for an
+             address), and futex never fails with these errors (the C library
+             aborts on them as a broken kernel)
   silent     the same debug output, another device: a failure not said
   crash      ended by a signal or with an unexpected exit status
   hang       not ended within the time limit
@@ -50,6 +55,8 @@ FULL_ERRORS = ("EIO", "ENOSPC", "EACCES", "ENOMEM")
 TIMEOUT = {"quick": 12, "full": 30}
 # Files written by a started program or by a registered library's own code.
 OWN_WORK = (".cmdline", ".registered")
+# Calls whose injected error is an answer the kernel never gives.
+IMPOSSIBLE = {"brk", "futex"}
 CALL_LINE = re.compile(r"^(\d+) +([a-z0-9_]+)\(")
 
 
@@ -182,6 +189,8 @@ def classify(clean, result, name, index, loader):
     if code == 127 or b"error while loading shared libraries" in err:
         return "startup"
     if code < 0 or code not in (0, 2):
+        if code < 0 and name in IMPOSSIBLE:
+            return "impossible"
         return "startup" if in_loader and code < 0 else "crash"
     if code == 2:
         # Not on a simulated device: one line, which must say why.
@@ -195,8 +204,10 @@ def classify(clean, result, name, index, loader):
 
 
 def sweep(build, quick, jobs, errors):
-    brixdev = os.path.join(build, "brixdev", "brixdev")
     base, made = scenarios(build, 2 if quick else 30)
+    # A copy, so that a rebuild while the sweep runs changes nothing of it.
+    brixdev = os.path.join(base, "brixdev")
+    shutil.copy(os.path.join(build, "brixdev", "brixdev"), brixdev)
     workroot = os.path.join(base, "runs")
     os.makedirs(workroot)
     outcomes = collections.Counter()
@@ -282,7 +293,7 @@ def main():
         return show_one(os.path.abspath(args.build), *args.one.split(":"))
     errors = args.errors.split(",") if args.errors else (["EIO"] if args.quick else list(FULL_ERRORS))
     outcomes, per_scenario, failures = sweep(os.path.abspath(args.build), args.quick, args.jobs, errors)
-    classes = ("clean", "reported", "output", "startup", "silent", "crash", "hang")
+    classes = ("clean", "reported", "output", "startup", "impossible", "silent", "crash", "hang")
     for scenario, counter in per_scenario.items():
         print("%-8s %5d runs: %s" % (scenario, sum(counter.values()),
                                      ", ".join("%s %d" % (c, counter[c]) for c in classes if counter[c])))
