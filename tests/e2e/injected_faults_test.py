@@ -25,6 +25,13 @@ KEYS = 4
 SHM_UNLOCK = re.compile(r"^\d+ +fcntl\(\d+, F_SETLK, \{l_type=F_UNLCK, l_whence=SEEK_SET, l_start=12[0-7],")
 
 
+def traced_env(folder):
+    """The environment of a traced program: LeakSanitizer cannot run under ptrace (sanitizer builds)."""
+    env = dict(os.environ, BRIX_DEVICE=folder)
+    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+    return env
+
+
 def device(work, importer):
     folder = tempfile.mkdtemp(dir=work)
     os.makedirs(os.path.join(folder, "fs", "Windows"))
@@ -42,7 +49,7 @@ def run(folder, strace):
     args = ["strace", "-f", "-qq", "-o", trace, "-e", "trace=fcntl"] + strace + [
         os.path.join(folder, "fs", "Windows", "Brixparse.exe"), "\\k.reg"]
     started = time.monotonic()
-    res = subprocess.run(args, env=dict(os.environ, BRIX_DEVICE=folder), capture_output=True, timeout=300)
+    res = subprocess.run(args, env=traced_env(folder), capture_output=True, timeout=300)
     with open(trace) as f:
         return res, time.monotonic() - started, f.read().splitlines()
 
@@ -78,7 +85,7 @@ def unreadable_library(artifacts, work):
     # Only the calls on the library's file are traced, so the first read failing is its own.
     res = subprocess.run(["strace", "-f", "-qq", "-o", os.devnull, "-P", library, "-e", "trace=read",
                           "-e", "inject=read:error=EIO:when=1", os.path.join(fs, "Storage", "BrixCopy.exe")],
-                         env=dict(os.environ, BRIX_DEVICE=folder), capture_output=True, timeout=120)
+                         env=traced_env(folder), capture_output=True, timeout=120)
     assert res.returncode == 0, res
     assert (b"BrixCopy: Failed to register file: \\Windows\\testreg.dll\r\nGetLastError returned: 31\r\n"
             in res.stderr), res.stderr
