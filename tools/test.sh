@@ -18,6 +18,7 @@ if [ "$(id -u)" -eq 0 ]; then
   # shellcheck disable=SC2086
   ensure_packages $BRIX_SWEEP_PACKAGES
 fi
+ensure_sarif_validator
 
 require_wine=OFF
 if command -v x86_64-w64-mingw32-g++ >/dev/null; then

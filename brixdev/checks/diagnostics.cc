@@ -3,11 +3,18 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/terminal_text.h"
+
 namespace brixdev {
 
 void Diagnostics::Add(const std::string& file, int line, int column, Severity severity, std::string id,
                       std::string message) {
-  list_.push_back(Diagnostic{file, line, column, severity, std::move(id), std::move(message)});
+  list_.push_back(Diagnostic{file, line, column, severity, std::move(id), std::move(message), {}});
+}
+
+void Diagnostics::Explain(const std::string& file, int line, int column, std::string id, std::string message) {
+  std::string explained = list_.empty() ? std::string() : list_.back().id;
+  list_.push_back(Diagnostic{file, line, column, Severity::kNote, std::move(id), std::move(message), std::move(explained)});
 }
 
 bool Diagnostics::HasErrors() const {
@@ -25,19 +32,36 @@ std::vector<Diagnostic> Diagnostics::Sorted() const {
   return sorted;
 }
 
-std::string Diagnostics::Text() const {
+std::vector<Diagnostic> Diagnostics::Reported(const std::set<std::string>& ignored) const {
+  std::vector<Diagnostic> reported;
+  for (Diagnostic& d : Sorted()) {
+    if (ignored.count(d.id) == 0 && (d.explains.empty() || ignored.count(d.explains) == 0))
+      reported.push_back(std::move(d));
+  }
+  return reported;
+}
+
+std::string Diagnostics::FindingsText(const std::vector<Diagnostic>& list, bool colour) {
+  // The colours gcc gives its diagnostics: the place bold, the severity word in its colour.
+  const auto paint = [colour](const char* code, const std::string& text) {
+    return colour ? std::string("\033[") + code + "m" + text + "\033[m" : text;
+  };
+  // Colours are for a terminal: there a package's own text (file names,
+  // script lines) must not drive it, so its control characters are shown.
+  const auto text = [colour](const std::string& t) { return colour ? plat::VisibleControls(t) : t; };
   std::string out;
-  for (const Diagnostic& d : Sorted()) {
-    out += d.file + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": " +
-           SeverityWord(d.severity) + ": " + d.message + " [" + d.id + "]\n";
+  for (const Diagnostic& d : list) {
+    const char* hue = d.severity == Severity::kError ? "01;31" : d.severity == Severity::kWarning ? "01;35" : "01;36";
+    out += paint("01", text(d.file) + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ":") + " " +
+           paint(hue, std::string(SeverityWord(d.severity)) + ":") + " " + text(d.message) + " [" + d.id + "]\n";
   }
   return out;
 }
 
-std::string Diagnostics::Json() const {
+std::string Diagnostics::FindingsJson(const std::vector<Diagnostic>& list) {
   std::string out = "[";
   bool first = true;
-  for (const Diagnostic& d : Sorted()) {
+  for (const Diagnostic& d : list) {
     out += first ? "\n" : ",\n";
     first = false;
     out += "  {\"file\": " + JsonString(d.file) + ", \"line\": " + std::to_string(d.line) +
@@ -46,6 +70,20 @@ std::string Diagnostics::Json() const {
   }
   out += first ? "]\n" : "\n]\n";
   return out;
+}
+
+Counts Count(const std::vector<Diagnostic>& list) {
+  Counts counts;
+  for (const Diagnostic& d : list) {
+    int& count = d.severity == Severity::kError ? counts.errors : d.severity == Severity::kWarning ? counts.warnings : counts.notes;
+    ++count;
+  }
+  return counts;
+}
+
+std::string SummaryLine(const Counts& counts) {
+  const auto words = [](int n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); };
+  return words(counts.errors, "error") + ", " + words(counts.warnings, "warning") + ", " + words(counts.notes, "note");
 }
 
 const char* SeverityWord(Severity severity) {

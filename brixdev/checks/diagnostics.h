@@ -2,12 +2,16 @@
 // or as JSON, sorted by file and line.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
 namespace brixdev {
 
 enum class Severity { kError, kWarning, kNote };
+
+// How findings are written: compiler style, a JSON array, or a SARIF log (brixdev/checks/sarif.h).
+enum class Format { kText, kJson, kSarif };
 
 struct Diagnostic {
   std::string file;     // the file as the user named it (host path, UTF-8)
@@ -16,6 +20,12 @@ struct Diagnostic {
   Severity severity = Severity::kError;
   std::string id;       // short name of the finding, listed in docs/brixdev.md
   std::string message;  // UTF-8 text
+  std::string explains; // for a note that explains the finding before it: that finding's id
+};
+
+// How many findings of each severity a list holds.
+struct Counts {
+  int errors = 0, warnings = 0, notes = 0;
 };
 
 // Collects the findings of one run.
@@ -25,18 +35,32 @@ class Diagnostics {
   // Adds a finding at file:line:column.
   void Add(const std::string& file, int line, int column, Severity severity, std::string id,
            std::string message);
+  // Adds a note at file:line:column that explains the finding added last.
+  void Explain(const std::string& file, int line, int column, std::string id, std::string message);
   // True when any finding is an error.
   bool HasErrors() const;
   // The findings sorted by file and line, the order of adding kept otherwise.
   std::vector<Diagnostic> Sorted() const;
+  // The findings sorted, without those whose id is in ignored and the notes that explain them.
+  std::vector<Diagnostic> Reported(const std::set<std::string>& ignored) const;
   // One line per finding: FILE:LINE:COLUMN: SEVERITY: TEXT [id]
-  std::string Text() const;
+  std::string Text() const { return FindingsText(Sorted(), false); }
   // The findings as a JSON array of objects with file, line, column, severity, id and message.
-  std::string Json() const;
+  std::string Json() const { return FindingsJson(Sorted()); }
+
+  // One line per finding: FILE:LINE:COLUMN: SEVERITY: TEXT [id]; colour: with terminal colours, as gcc has them.
+  static std::string FindingsText(const std::vector<Diagnostic>& list, bool colour);
+  // The findings as a JSON array of objects with file, line, column, severity, id and message.
+  static std::string FindingsJson(const std::vector<Diagnostic>& list);
 
  private:
   std::vector<Diagnostic> list_;
 };
+
+// The findings of each severity in list.
+Counts Count(const std::vector<Diagnostic>& list);
+// The summary line of counts: "1 error, 2 warnings, 0 notes".
+std::string SummaryLine(const Counts& counts);
 
 // The word of a severity: "error", "warning" or "note".
 const char* SeverityWord(Severity severity);

@@ -199,7 +199,7 @@ class ScriptReader {
       }
     }
     if (lines.empty()) return;
-    checker_->Report(pieces[stop].line, 1, Severity::kNote, "never-run",
+    checker_->Explain(pieces[stop].line, 1, "never-run",
                      std::string(lines.size() == 1 ? "line " : "lines ") + Ranges(lines) +
                          (lines.size() == 1 ? " never runs" : " never run") + ", because the script stops here");
   }
@@ -272,6 +272,10 @@ class ScriptReader {
 
 void InfChecker::Report(int line, int column, Severity severity, const char* id, const std::string& message) {
   out_->Add(script_.name, line, column, severity, id, message);
+}
+
+void InfChecker::Explain(int line, int column, const char* id, const std::string& message) {
+  out_->Explain(script_.name, line, column, id, message);
 }
 
 bool CheckInstallScript(const InstallScript& script, Diagnostics* out,

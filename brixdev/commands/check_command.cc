@@ -165,8 +165,21 @@ int RunCheck(const CheckRequest& request, std::string* out, std::string* err) {
       return 2;
     }
   }
-  *out = request.json ? diagnostics.Json() : diagnostics.Text();
-  return diagnostics.HasErrors() ? 1 : 0;
+  const std::vector<Diagnostic> reported = diagnostics.Reported(request.ignored);
+  const Counts counts = Count(reported);
+  switch (request.format) {
+    case Format::kText:
+      *out = Diagnostics::FindingsText(reported, request.colour);
+      *err += SummaryLine(counts) + "\n";
+      break;
+    case Format::kJson:
+      *out = Diagnostics::FindingsJson(reported);
+      break;
+    case Format::kSarif:
+      *out = SarifLog(reported, request.sarif);
+      break;
+  }
+  return counts.errors > 0 || (request.werror && counts.warnings > 0) ? 1 : 0;
 }
 
 }  // namespace brixdev

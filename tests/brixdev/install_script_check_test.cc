@@ -32,8 +32,9 @@ std::vector<Finding> Check(const std::string& path, const std::string& device, i
   request.importer = BRIXPARSE_PATH;
   std::string out, err;
   *status = brixdev::RunCheck(request, &out, &err);
-  EXPECT_EQ(err, "");
-  return wbtest::ParseFindings(out);
+  const std::vector<Finding> found = wbtest::ParseFindings(out);
+  EXPECT_EQ(err, wbtest::SummaryOf(found));
+  return found;
 }
 
 const std::string kDll = wbtest::MakePe(true, {"DllGetClassObject", "DllRegisterServer"});

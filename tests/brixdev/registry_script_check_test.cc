@@ -87,8 +87,9 @@ std::vector<Finding> CheckScript(const std::string& script, int* status) {
   request.importer = BRIXPARSE_PATH;
   std::string out, err;
   *status = brixdev::RunCheck(request, &out, &err);
-  EXPECT_EQ(err, "");
-  return wbtest::ParseFindings(out);
+  const std::vector<Finding> found = wbtest::ParseFindings(out);
+  EXPECT_EQ(err, wbtest::SummaryOf(found));
+  return found;
 }
 
 void ExpectFindings(const std::string& script, const std::vector<Expected>& expected) {
@@ -127,7 +128,7 @@ TEST(RegistryScriptCheckOutput, JsonCarriesTheSameFindings) {
   brixdev::CheckRequest request;
   request.paths = {folder.Write("s.reg", kKey + "\"d\"=DWORD:1\n@=\"x\"\n")};
   request.importer = BRIXPARSE_PATH;
-  request.json = true;
+  request.format = brixdev::Format::kJson;
   std::string out, err;
   EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 1);
   const std::string file = "\"file\": \"" + request.paths[0] + "\"";
