@@ -18,6 +18,7 @@
 #include "brixdev/device/device_folder.h"
 #include "brixdev/text.h"
 #include "platform/posix/device_context.h"
+#include "platform/terminal_text.h"
 
 namespace {
 
@@ -53,10 +54,21 @@ bool ColourWanted() {
   return isatty(STDOUT_FILENO) == 1 && (noColour == nullptr || *noColour == 0);
 }
 
-int Finish(int status, const std::string& out, const std::string& err) {
-  std::fwrite(out.data(), 1, out.size(), stdout);
+// What brixdev prints holds a package's own text (file names, script lines,
+// the programs' debug output): on a terminal its control characters are shown
+// as the simulator shows them, so a package cannot drive the terminal of
+// whoever looks at it; to a pipe or a file the bytes stay exact.
+std::string ForStream(std::string_view text, int fd) {
+  return isatty(fd) != 0 ? plat::VisibleControls(text) : std::string(text);
+}
+
+// shown: out is already made for the terminal (coloured findings, whose
+// package text the colouring made visible itself).
+int Finish(int status, const std::string& out, const std::string& err, bool shown = false) {
+  const std::string shownOut = shown ? out : ForStream(out, STDOUT_FILENO);
+  std::fwrite(shownOut.data(), 1, shownOut.size(), stdout);
   if (std::fflush(stdout) != 0) status = 2;
-  std::fputs(err.c_str(), stderr);
+  std::fputs(ForStream(err, STDERR_FILENO).c_str(), stderr);
   return status;
 }
 
@@ -80,7 +92,8 @@ int main(int argc, char** argv) {
       if (command.device.empty()) return Finish(2, "", "brixdev: no device: set BRIX_DEVICE or give -d DIR\n");
       // Streamed: an export grows with the registry, so it is never held whole.
       const int status = brixdev::RegExport(command.device, command.key, [](std::string_view text) {
-        return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+        const std::string shown = ForStream(text, STDOUT_FILENO);
+        return std::fwrite(shown.data(), 1, shown.size(), stdout) == shown.size();
       }, &err);
       return Finish(status, out, err);
     }
@@ -100,7 +113,7 @@ int main(int argc, char** argv) {
       request.colour = command.format == brixdev::Format::kText && ColourWanted();
       request.sarif = {brixdev::Version(), brixdev::AbsoluteFileUri(brixdev::Absolute(files.docs)), CurrentFolder()};
       const int status = brixdev::RunCheck(request, &out, &err);
-      return Finish(status, out, err);
+      return Finish(status, out, err, request.colour);
     }
     case brixdev::Action::kTry: {
       brixdev::TryRequest request;

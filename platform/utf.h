@@ -3,11 +3,13 @@
 // hold lone surrogates; host names, arguments, terminals and the registry store
 // are UTF-8. Portable: no OS, built for the device's CPU too.
 //
-// Three ways to meet a lone surrogate, chosen by the caller:
+// Four ways to meet a lone surrogate or a byte that is no UTF-8, chosen by the caller:
 //   strict   the conversion fails (host names must be exact);
 //   lenient  it becomes U+FFFD (text shown to people);
-//   keeping  it becomes its own three-byte sequence and comes back from it
-//            (storage that must give back every unit it was given).
+//   keeping  a lone surrogate becomes its own three-byte sequence and comes back
+//            from it (storage that must give back every unit it was given);
+//   escaped  a stray byte becomes the lone surrogate U+DC80..U+DCFF (a host name
+//            that is no UTF-8 stays visible, as a name every device path refuses).
 #pragma once
 
 #include <cstddef>
@@ -56,5 +58,8 @@ std::u16string ToUtf16Lenient(std::string_view text);
 // UTF-8 to UTF-16, keeping: reads ToUtf8Keeping back (an encoded surrogate gives its
 // unit); otherwise as ToUtf16Lenient.
 std::u16string ToUtf16Keeping(std::string_view text);
+// UTF-8 to UTF-16, escaped: each byte that begins no valid sequence becomes the
+// unpaired surrogate U+DC80 to U+DCFF (U+DC00 plus the byte).
+std::u16string ToUtf16Escaped(std::string_view text);
 
 }  // namespace plat::utf

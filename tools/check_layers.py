@@ -45,7 +45,8 @@ RULES = [
     # device to work on through its device context alone.
     ("brixdev/", [r"brixdev/.+\.h", r"installer/[^/]+\.h", r"regimport/[^/]+\.h",
                   r"platform/platform\.h", r"platform/wstr\.h", r"platform/text_decoder\.h",
-                  UTF_MODULE, r"platform/posix/device_context\.h", r"platform/posix/regstore/[^/]+\.h"], False),
+                  r"platform/terminal_text\.h", UTF_MODULE, r"platform/posix/device_context\.h",
+                  r"platform/posix/regstore/[^/]+\.h"], False),
 ]
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')

@@ -34,6 +34,8 @@ BRIX_BUILD_PACKAGES="cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-
 BRIX_WIN32_PACKAGES="g++-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick"
 # What the ARM build and its tests under the emulator need (GoogleTest is built from source there).
 BRIX_ARM_PACKAGES="g++-arm-linux-gnueabi qemu-user googletest"
+# What the fault sweep needs (tools/fault_sweep.py, run by tools/test.sh where present).
+BRIX_SWEEP_PACKAGES="strace"
 # What the fuzz preset needs (tools/fuzz.sh only; the test run does not build it).
 BRIX_FUZZ_PACKAGES="clang libclang-rt-dev"
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/terminal_text.h"
+
 namespace brixdev {
 
 void Diagnostics::Add(const std::string& file, int line, int column, Severity severity, std::string id,
@@ -44,11 +46,14 @@ std::string Diagnostics::FindingsText(const std::vector<Diagnostic>& list, bool 
   const auto paint = [colour](const char* code, const std::string& text) {
     return colour ? std::string("\033[") + code + "m" + text + "\033[m" : text;
   };
+  // Colours are for a terminal: there a package's own text (file names,
+  // script lines) must not drive it, so its control characters are shown.
+  const auto text = [colour](const std::string& t) { return colour ? plat::VisibleControls(t) : t; };
   std::string out;
   for (const Diagnostic& d : list) {
     const char* hue = d.severity == Severity::kError ? "01;31" : d.severity == Severity::kWarning ? "01;35" : "01;36";
-    out += paint("01", d.file + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ":") + " " +
-           paint(hue, std::string(SeverityWord(d.severity)) + ":") + " " + d.message + " [" + d.id + "]\n";
+    out += paint("01", text(d.file) + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ":") + " " +
+           paint(hue, std::string(SeverityWord(d.severity)) + ":") + " " + text(d.message) + " [" + d.id + "]\n";
   }
   return out;
 }

@@ -9,7 +9,7 @@
 
 namespace plat {
 
-void DebugOutput(const char16_t* text) {
+void DebugOutput(const char16_t* text) try {
   if (text == nullptr) return;
   const std::string bytes = utf::ToUtf8Lenient(text);
   const auto state = posix::CurrentDeviceState();
@@ -19,6 +19,8 @@ void DebugOutput(const char16_t* text) {
   }
   // One write per message, so that the messages of concurrent processes never interleave.
   posix::ConsoleWrite(posix::ConsoleIsTerminal() ? posix::VisibleControls(bytes) : bytes);
+} catch (const std::bad_alloc&) {
+  // Out of memory here leaves nothing to report with.
 }
 
 }  // namespace plat

@@ -28,8 +28,11 @@ struct Device {
 
 // Opens the device folder folder (BRIX_DEVICE's value); nullptr and *problem, one line, when it is none.
 std::shared_ptr<const Device> OpenDeviceFolder(const std::string& folder, std::string* problem);
-// The device of the context in force, opened when it was put in force; nullptr when there is none.
+// The device of the context in force, opened at the first call that needs it; nullptr when there is none.
 std::shared_ptr<const Device> OpenDevice();
+// The device of the context in force, or nullptr with why not (one line, the host's
+// reason included) in *problem; asking once keeps the two from different attempts.
+std::shared_ptr<const Device> OpenDevice(std::string* problem);
 // Why the context in force names no usable device, in one line; empty when it names one.
 std::string DeviceProblem();
 // The device folder as a canonical absolute host path; empty when there is no device.
@@ -53,6 +56,7 @@ struct HostPath {
   bool parentChecked = false;
   bool trailingSeparator = false;  // the device path ended in a separator after a name
   bool nameSettled = true;         // false: name is as written, its spelling not yet looked up
+  int nameErrno = 0;               // why the folder could not be read to settle the spelling, 0 when it could
   // The full host path, for messages and folder listings.
   std::string Full() const;
 };

@@ -13,11 +13,13 @@
 
 #include <cerrno>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
@@ -144,7 +146,7 @@ std::vector<std::string> ChildEnvironment(const posix::DeviceContext& context) {
 
 }  // namespace
 
-Object* ProcessStart(const char16_t* application, const char16_t* commandLine) {
+Object* ProcessStart(const char16_t* application, const char16_t* commandLine) try {
   posix::HostPath mapped;
   std::uint32_t error = posix::MapPath(application, &mapped);
   if (error == 0) error = CheckExecutable(mapped);
@@ -182,6 +184,8 @@ Object* ProcessStart(const char16_t* application, const char16_t* commandLine) {
   }
   posix::RecordStart(application, commandLine);
   return new ProcessObject(pid);
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<Object*>(nullptr));
 }
 
 }  // namespace plat

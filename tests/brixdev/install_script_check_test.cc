@@ -78,6 +78,12 @@ const InfCase kCases[] = {
     {"RelativeWildcard", "'drivers\\*' '\\Windows'\n", {{"drivers/a.dll", "a"}},
      {{1, 2, "warning", "relative-wildcard",
        "the files of \\Storage Card\\BrixCopy\\drivers go to \\Windows\\drivers"}}},
+    // Names the device refuses, found by a wildcard: a character it does not
+    // take, and host bytes that are no UTF-8 (shown as U+FFFD).
+    {"WildcardNamesTheDeviceCannotHold", "'\\set\\*' '\\Windows'\n",
+     {{"set/a:b.txt", "b"}, {"set/c\xff.txt", "c"}, {"set/ok.txt", "ok"}},
+     {{1, 2, "error", "invalid-name", "the copy of 'a:b.txt' fails: it is no name the device accepts"},
+      {1, 2, "error", "invalid-name", "the copy of 'c\xef\xbf\xbd.txt' fails"}}},
     {"WildcardWithoutDestination", "'\\drivers\\*'\n", {{"drivers/a.dll", "a"}},
      {{1, 2, "warning", "no-destination", "the files go to the root folder"}}},
     {"WildcardMatchingNothing", "'\\none\\*' '\\D'\n", {},

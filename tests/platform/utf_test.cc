@@ -78,6 +78,13 @@ TEST(Utf, FromUtf8) {
   }
 }
 
+// A host name that is no UTF-8 keeps every byte, each stray one as U+DC80..U+DCFF.
+TEST(Utf, EscapedKeepsStrayBytesAsLoneSurrogates) {
+  EXPECT_EQ(plat::utf::ToUtf16Escaped("caf\xE9.txt"), u"caf\xDCE9.txt");
+  EXPECT_EQ(plat::utf::ToUtf16Escaped("\xED\xA0\x80"), u"\xDCED\xDCA0\xDC80");
+  EXPECT_EQ(plat::utf::ToUtf16Escaped("\xC3\xA9\xF0\x9F\x98\x80"), u"\u00E9\U0001F600");
+}
+
 TEST(Utf, PairsAreOneCodePoint) {
   const std::u16string text = u"x\U0001F600\xDC00";
   std::size_t i = 0;
