@@ -12,9 +12,9 @@ namespace plat {
 void DebugOutput(const char16_t* text) try {
   if (text == nullptr) return;
   const std::string bytes = utf::ToUtf8Lenient(text);
-  const auto state = posix::CurrentDeviceState();
-  if (!posix::DebugOnConsole(*state)) {
-    state->context.debug(bytes);
+  const posix::DeviceState& state = posix::CurrentDeviceState();
+  if (!posix::DebugOnConsole(state)) {
+    state.context.debug(bytes);
     return;
   }
   // One write per message, so that the messages of concurrent processes never interleave.

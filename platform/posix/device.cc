@@ -215,17 +215,17 @@ std::shared_ptr<const Device> OpenDeviceFolder(const std::string& folder, std::s
   return std::move(opened.device);
 }
 
-std::shared_ptr<const Device> OpenDevice() { return CurrentDeviceState()->OpenedDevice(); }
+std::shared_ptr<const Device> OpenDevice() { return CurrentDeviceState().OpenedDevice(); }
 
 std::string DeviceProblem() {
   std::string problem;
-  CurrentDeviceState()->OpenedDevice(&problem);
+  CurrentDeviceState().OpenedDevice(&problem);
   return problem;
 }
 
 std::shared_ptr<const Device> OpenDevice(std::string* problem) {
   problem->clear();
-  return CurrentDeviceState()->OpenedDevice(problem);
+  return CurrentDeviceState().OpenedDevice(problem);
 }
 
 std::string DeviceFolder() {

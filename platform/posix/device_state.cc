@@ -2,23 +2,30 @@
 // fills, and the process's device for threads that have none.
 #include "platform/posix/device_state.h"
 
+#include <atomic>
 #include <utility>
+#include <vector>
 
 namespace plat::posix {
 namespace {
 
 thread_local std::shared_ptr<const DeviceState> t_state;
 
+// Every call asks for the device in force: the process's is published once as
+// a plain pointer, so that asking costs one load.
+std::atomic<const DeviceState*> g_process{nullptr};
+
 std::mutex& ProcessMutex() {
   static std::mutex* mutex = new std::mutex;  // never destroyed: threads may ask at exit
   return *mutex;
 }
 
-// Never destroyed either: the registry commits what a program left open at
-// its end (registry.cc), and diagnostics may need the device until then.
-std::shared_ptr<const DeviceState>& ProcessSlot() {
-  static auto* slot = new std::shared_ptr<const DeviceState>;
-  return *slot;
+// Every process state ever set, never destroyed: a call may still hold the one
+// it took, the registry commits what a program left open at its end
+// (registry.cc), and diagnostics may need the device until then.
+std::vector<std::shared_ptr<const DeviceState>>& KeptProcessStates() {
+  static auto* kept = new std::vector<std::shared_ptr<const DeviceState>>;
+  return *kept;
 }
 
 }  // namespace
@@ -40,21 +47,34 @@ std::shared_ptr<const Device> DeviceState::OpenedDevice(std::string* problem) co
   return device_;
 }
 
-std::shared_ptr<const DeviceState> CurrentDeviceState() {
-  if (t_state != nullptr) return t_state;
+const DeviceState& CurrentDeviceState() {
+  if (t_state != nullptr) return *t_state;
   return ProcessDeviceState();
 }
 
-std::shared_ptr<const DeviceState> ProcessDeviceState() {
+std::shared_ptr<const DeviceState> ThreadDeviceState() { return t_state; }
+
+namespace {
+
+// Publishes state as the process's; the caller holds ProcessMutex().
+const DeviceState& Publish(std::shared_ptr<const DeviceState> state) {
+  KeptProcessStates().push_back(std::move(state));
+  g_process.store(KeptProcessStates().back().get(), std::memory_order_release);
+  return *KeptProcessStates().back();
+}
+
+}  // namespace
+
+const DeviceState& ProcessDeviceState() {
+  if (const DeviceState* state = g_process.load(std::memory_order_acquire)) return *state;
   const std::lock_guard<std::mutex> lock(ProcessMutex());
-  std::shared_ptr<const DeviceState>& slot = ProcessSlot();
-  if (slot == nullptr) slot = std::make_shared<const DeviceState>(DeviceContext{});
-  return slot;
+  if (const DeviceState* state = g_process.load(std::memory_order_acquire)) return *state;
+  return Publish(std::make_shared<const DeviceState>(DeviceContext{}));
 }
 
 void SetProcessDeviceState(std::shared_ptr<const DeviceState> state) {
   const std::lock_guard<std::mutex> lock(ProcessMutex());
-  ProcessSlot() = std::move(state);
+  Publish(std::move(state));
 }
 
 std::shared_ptr<const DeviceState> ExchangeThreadDeviceState(std::shared_ptr<const DeviceState> state) {

@@ -25,9 +25,9 @@ struct DeviceState {
   std::shared_ptr<const Device> OpenedDevice(std::string* problem = nullptr) const;
 
   const DeviceContext context;
-  // The device's registry connection, made by the first registry call; closed
-  // (what is pending committed) when the state ends.
-  mutable std::mutex registryMutex;
+  // The device's registry connection, made once by the first registry call;
+  // closed (what is pending committed) when the state ends.
+  mutable std::once_flag registryOnce;
   mutable std::shared_ptr<RegistryState> registry;
 
  private:
@@ -35,11 +35,16 @@ struct DeviceState {
   mutable std::shared_ptr<const Device> device_;
 };
 
-// The device state in force on this thread: its own, else the process's.
-std::shared_ptr<const DeviceState> CurrentDeviceState();
+// The device state in force on this thread: its own, else the process's. It stays
+// valid while the calling thread keeps its own (a scope or a started thread's whole
+// life), and for good when it is the process's: no call can see it end.
+const DeviceState& CurrentDeviceState();
+// The state this thread has of its own (a scope's, or its starter's); nullptr when it
+// uses the process's.
+std::shared_ptr<const DeviceState> ThreadDeviceState();
 // The process's device state, set by the program's start-up (no device before).
-std::shared_ptr<const DeviceState> ProcessDeviceState();
-// Makes state the process's device state.
+const DeviceState& ProcessDeviceState();
+// Makes state the process's device state; every state the process had is kept.
 void SetProcessDeviceState(std::shared_ptr<const DeviceState> state);
 // Puts state in force on the calling thread (nullptr: the process's again) and returns
 // the thread's former one; a thread the simulator starts takes its starter's this way.

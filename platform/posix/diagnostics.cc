@@ -52,7 +52,7 @@ bool AppendLine(int fd, const std::string& line) {
 
 }  // namespace
 
-void Diagnose(const std::string& text) { Diagnose(*CurrentDeviceState(), text); }
+void Diagnose(const std::string& text) { Diagnose(CurrentDeviceState(), text); }
 
 void Diagnose(const DeviceState& state, const std::string& text) {
   const std::string visible = VisibleControls(text, false);

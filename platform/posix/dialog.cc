@@ -54,7 +54,7 @@ bool Invalid() {
 void Show(const Window& dialog) {
   std::vector<std::string> rows;
   // The box belongs with the debug text: where that goes to a sink, the terminal is not ours.
-  if (!posix::DebugOnConsole(*posix::CurrentDeviceState())) return;
+  if (!posix::DebugOnConsole(posix::CurrentDeviceState())) return;
   for (const auto& control : dialog.controls) rows.push_back(utf::ToUtf8Lenient(control->text));
   posix::ConsoleShowBox(rows);
 }

@@ -163,7 +163,7 @@ Object* ProcessStart(const char16_t* application, const char16_t* commandLine) t
     argument = utf::ToUtf8Lenient(commandLine);
     argv[1] = argument.data();
   }
-  std::vector<std::string> environment = ChildEnvironment(posix::CurrentDeviceState()->context);
+  std::vector<std::string> environment = ChildEnvironment(posix::CurrentDeviceState().context);
   std::vector<char*> envp;
   for (std::string& entry : environment) envp.push_back(entry.data());
   envp.push_back(nullptr);

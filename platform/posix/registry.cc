@@ -81,23 +81,28 @@ struct RegistryState {
 
 namespace {
 
+// The connection of a context, made at its first registry call.
+RegistryState& ConnectionOf(const DeviceState& device) {
+  std::call_once(device.registryOnce, [&device] { device.registry = std::make_shared<RegistryState>(device); });
+  return *device.registry;
+}
+
 // The process's device lives on past the end of main (threads may still use
 // it), so its connection is closed here, at the point of the exit where the
 // first registry call's statics end.
 struct CloseAtExit {
   ~CloseAtExit() {
-    const auto process = ProcessDeviceState();
-    const std::lock_guard<std::mutex> guard(process->registryMutex);
-    if (process->registry != nullptr) process->registry->Close();
+    try {
+      ConnectionOf(ProcessDeviceState()).Close();
+    } catch (const std::bad_alloc&) {
+      // Out of memory at the very end leaves nothing to commit with, nor to report with.
+    }
   }
 };
 
-// The connection of a context, made at its first registry call.
 RegistryState& Connection(const DeviceState& device) {
   static CloseAtExit closeAtExit;
-  const std::lock_guard<std::mutex> guard(device.registryMutex);
-  if (device.registry == nullptr) device.registry = std::make_shared<RegistryState>(device);
-  return *device.registry;
+  return ConnectionOf(device);
 }
 
 }  // namespace
@@ -222,8 +227,7 @@ std::u16string_view View(const char16_t* text) {
 std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*access*/, RegKey* key,
                           std::uint32_t* disposition) try {
   if (key == nullptr) return Fail(regstore::kErrorInvalidParameter);
-  const auto device = posix::CurrentDeviceState();
-  State& state = posix::Connection(*device);
+  State& state = posix::Connection(posix::CurrentDeviceState());
   std::lock_guard<std::mutex> guard(state.lock);
   if (const std::uint32_t r = RecoverLocks(state); r != 0) return Fail(r);
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
@@ -248,8 +252,7 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
 std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
                          std::uint32_t size) try {
   if (const std::uint32_t r = registry_rules::CheckValue(View(name), data, size); r != 0) return Fail(r);
-  const auto device = posix::CurrentDeviceState();
-  State& state = posix::Connection(*device);
+  State& state = posix::Connection(posix::CurrentDeviceState());
   std::lock_guard<std::mutex> guard(state.lock);
   if (const std::uint32_t r = RecoverLocks(state); r != 0) return Fail(r);
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
@@ -270,8 +273,7 @@ std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, c
 }
 
 std::int32_t RegKeyClose(RegKey key) try {
-  const auto device = posix::CurrentDeviceState();
-  State& state = posix::Connection(*device);
+  State& state = posix::Connection(posix::CurrentDeviceState());
   std::lock_guard<std::mutex> guard(state.lock);
   RecoverLocks(state);
   if (key <= 0xFFFFFFFFu && regstore::Store::RootKey(static_cast<std::uint32_t>(key)) != 0) return 0;
@@ -290,7 +292,7 @@ std::int32_t RegKeyClose(RegKey key) try {
 
 namespace posix {
 
-void RegistryReset() { Connection(*CurrentDeviceState()).Close(); }
+void RegistryReset() { Connection(CurrentDeviceState()).Close(); }
 
 }  // namespace posix
 }  // namespace plat

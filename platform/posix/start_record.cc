@@ -29,7 +29,7 @@ std::string Escaped(const char16_t* text) {
 }  // namespace
 
 void RecordStart(const char16_t* application, const char16_t* commandLine) {
-  const std::string path = CurrentDeviceState()->context.startRecord;
+  const std::string path = CurrentDeviceState().context.startRecord;
   if (path.empty()) return;
   std::string line = Escaped(application);
   if (commandLine != nullptr) line += "\t" + Escaped(commandLine);

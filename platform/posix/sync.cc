@@ -173,7 +173,7 @@ Object* ThreadStart(ThreadProc proc, void* parameter) try {
   auto state = std::make_shared<ThreadState>();
   state->proc = proc;
   state->parameter = parameter;
-  state->device = posix::CurrentDeviceState();
+  state->device = posix::ThreadDeviceState();
   auto* handoff = new std::shared_ptr<ThreadState>(state);
   pthread_attr_t attr;
   pthread_attr_init(&attr);
