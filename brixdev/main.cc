@@ -17,6 +17,7 @@
 #include "brixdev/commands/try_command.h"
 #include "brixdev/device/device_folder.h"
 #include "brixdev/text.h"
+#include "platform/posix/device_context.h"
 #include "platform/terminal_text.h"
 
 namespace {
@@ -75,7 +76,8 @@ int Finish(int status, const std::string& out, const std::string& err, bool show
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const brixdev::Command command = brixdev::ParseArgs(args, std::getenv("BRIX_DEVICE"));
+  const std::string envDevice = plat::posix::ContextFromEnvironment().folder;
+  const brixdev::Command command = brixdev::ParseArgs(args, envDevice.empty() ? nullptr : envDevice.c_str());
   const ToolFiles files = Locate();
   std::string out;
   std::string err;

@@ -1,30 +1,18 @@
 #include "brixdev/text.h"
 
 #include "platform/posix/regstore/names.h"
+#include "platform/utf.h"
 
 namespace brixdev {
 namespace {
 
 char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c; }
 
-bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
 }  // namespace
 
-std::string Utf8(std::u16string_view text) {
-  std::u16string clean(text);
-  for (std::size_t i = 0; i < clean.size(); ++i) {
-    if (IsHigh(clean[i]) && i + 1 < clean.size() && IsLow(clean[i + 1])) {
-      ++i;
-    } else if (IsHigh(clean[i]) || IsLow(clean[i])) {
-      clean[i] = 0xFFFD;
-    }
-  }
-  return regstore::ToUtf8(clean);
-}
+std::string Utf8(std::u16string_view text) { return plat::utf::ToUtf8Lenient(text); }
 
-std::u16string Utf16(std::string_view text) { return regstore::FromUtf8(text); }
+std::u16string Utf16(std::string_view text) { return plat::utf::ToUtf16Keeping(text); }
 
 std::vector<std::u16string> PathNames(std::u16string_view devicePath) {
   std::vector<std::u16string> names;

@@ -3,7 +3,6 @@
 #include <cstddef>
 
 #include "installer/messages.h"
-#include "installer/script_runner.h"
 #include "platform/platform.h"
 #include "platform/wstr.h"
 
@@ -23,16 +22,16 @@ bool CopyField(char16_t* field, const char16_t* open, const char16_t* close) {
 }
 
 // Package directory, a separating backslash, and the source without one leading backslash.
-bool ComposeFullSource(char16_t* full, const char16_t* source) {
-  if (!wstr::Copy(full, kPathChars, g_packageDir)) return false;
+bool ComposeFullSource(char16_t* full, const char16_t* packageDir, const char16_t* source) {
+  if (!wstr::Copy(full, kPathChars, packageDir)) return false;
   if (!EndsWith(full, u'\\') && !wstr::Cat(full, kPathChars, u"\\")) return false;
   return wstr::Cat(full, kPathChars, source[0] == u'\\' ? source + 1 : source);
 }
 
 }  // namespace
 
-InfLineFault SplitInfLine(const char16_t* line, char16_t* source, char16_t* destination,
-                          char16_t* options, bool* resolved) {
+InfLineFault SplitInfLine(const char16_t* line, const char16_t* packageDir, char16_t* source,
+                          char16_t* destination, char16_t* options, bool* resolved) {
   *resolved = false;
   const char16_t* sourceOpen = wstr::Chr(line, kQuote);
   if (sourceOpen == nullptr) return InfLineFault::kNoSourceStartingQuote;
@@ -55,7 +54,7 @@ InfLineFault SplitInfLine(const char16_t* line, char16_t* source, char16_t* dest
     // relative place below the destination folder.
     if (source[0] != u'\\') {
       char16_t full[kPathChars];
-      if (!ComposeFullSource(full, source)) return InfLineFault::kPathTooLong;
+      if (!ComposeFullSource(full, packageDir, source)) return InfLineFault::kPathTooLong;
       if (!EndsWith(destination, u'\\') && !wstr::Cat(destination, kPathChars, u"\\"))
         return InfLineFault::kPathTooLong;
       if (!wstr::Cat(destination, kPathChars, source)) return InfLineFault::kPathTooLong;
@@ -69,15 +68,15 @@ InfLineFault SplitInfLine(const char16_t* line, char16_t* source, char16_t* dest
   return InfLineFault::kNone;
 }
 
-std::int32_t ParseInfLine(const char16_t* line, char16_t* source, char16_t* destination,
-                          char16_t* options) {
+std::int32_t ParseInfLine(const char16_t* line, const char16_t* packageDir, char16_t* source,
+                          char16_t* destination, char16_t* options) {
   bool resolved = false;
-  return ParseInfLine(line, source, destination, options, &resolved);
+  return ParseInfLine(line, packageDir, source, destination, options, &resolved);
 }
 
-std::int32_t ParseInfLine(const char16_t* line, char16_t* source, char16_t* destination,
-                          char16_t* options, bool* resolved) {
-  switch (SplitInfLine(line, source, destination, options, resolved)) {
+std::int32_t ParseInfLine(const char16_t* line, const char16_t* packageDir, char16_t* source,
+                          char16_t* destination, char16_t* options, bool* resolved) {
+  switch (SplitInfLine(line, packageDir, source, destination, options, resolved)) {
     case InfLineFault::kNone:
       return 1;
     case InfLineFault::kNoSourceStartingQuote:

@@ -15,17 +15,17 @@ enum class InfLineFault {
 };
 
 // Splits line as ParseInfLine does but writes nothing; kNone on success, else why it is malformed.
-InfLineFault SplitInfLine(const char16_t* line, char16_t* source, char16_t* destination,
-                          char16_t* options, bool* resolved);
+InfLineFault SplitInfLine(const char16_t* line, const char16_t* packageDir, char16_t* source,
+                          char16_t* destination, char16_t* options, bool* resolved);
 
 // Splits line into source, destination and options (260-unit buffers each), resolving a
-// relative source against the package directory; 1 on success, 0 (reason written) on a malformed line.
-std::int32_t ParseInfLine(const char16_t* line, char16_t* source, char16_t* destination,
-                          char16_t* options);
+// relative source against packageDir; 1 on success, 0 (reason written) on a malformed line.
+std::int32_t ParseInfLine(const char16_t* line, const char16_t* packageDir, char16_t* source,
+                          char16_t* destination, char16_t* options);
 
 // As above; *resolved tells whether the source was relative and has been placed below the
 // package directory (and appended to the destination).
-std::int32_t ParseInfLine(const char16_t* line, char16_t* source, char16_t* destination,
-                          char16_t* options, bool* resolved);
+std::int32_t ParseInfLine(const char16_t* line, const char16_t* packageDir, char16_t* source,
+                          char16_t* destination, char16_t* options, bool* resolved);
 
 }  // namespace brixcopy

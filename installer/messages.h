@@ -1,4 +1,4 @@
-// Texts and codes that several parts of the installer write.
+// Texts, codes and the path buffer size that several parts of the installer share.
 #pragma once
 
 #include <cstddef>

@@ -12,11 +12,12 @@
 #include "platform/wstr.h"
 
 namespace brixcopy {
+namespace {
 
+// The two paths the worker derives before the first line, written by it only;
+// the line parser and the wildcard copy are handed the package directory.
 char16_t g_packageDir[kPathChars];
 char16_t g_scriptPath[kPathChars];
-
-namespace {
 
 constexpr std::uintptr_t kWaitCursor = 32514;
 constexpr char16_t kPackageName[] = u"\\BrixCopy";
@@ -74,7 +75,7 @@ bool CarryOut(const char16_t* line, char16_t* source, const char16_t* destinatio
   WildcardPlan plan;
   // Every path of a wildcard line is composed before anything is done, so
   // that a line whose paths do not fit is reported before it acts.
-  if (wildcard && !PlanWildcardCopy(source, destination, resolved, &plan)) {
+  if (wildcard && !PlanWildcardCopy(g_packageDir, source, destination, resolved, &plan)) {
     plat::DebugPrint(u"BrixCopy: Invalid INF line (path too long):\r\n%s\r\n", line);
     return false;
   }
@@ -91,6 +92,10 @@ bool CarryOut(const char16_t* line, char16_t* source, const char16_t* destinatio
 }
 
 }  // namespace
+
+const char16_t* PackageDir() { return g_packageDir; }
+
+const char16_t* ScriptPath() { return g_scriptPath; }
 
 void GetModuleDir(char16_t* dir) {
   char16_t path[kPathChars] = {};
@@ -152,7 +157,7 @@ std::uint32_t CopyThreadProc(void* /*parameter*/) {
     char16_t destination[kPathChars];
     char16_t options[kPathChars];
     bool resolved = false;
-    if (ParseInfLine(line, source, destination, options, &resolved) == 0 ||
+    if (ParseInfLine(line, g_packageDir, source, destination, options, &resolved) == 0 ||
         !CarryOut(line, source, destination, options, resolved)) {
       plat::DebugPrint(kFinishedBanner);
       return kScriptMalformedLine;

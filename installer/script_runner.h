@@ -7,10 +7,11 @@
 
 namespace brixcopy {
 
-// Package directory: the executable's directory followed by "\BrixCopy". Written by the worker only.
-extern char16_t g_packageDir[kPathChars];
-// Install script: the package directory followed by "\BrixCopy.inf". Written by the worker only.
-extern char16_t g_scriptPath[kPathChars];
+// The package directory the worker derived: the executable's directory followed by
+// "\BrixCopy"; empty when it does not fit or before the worker ran.
+const char16_t* PackageDir();
+// The install script the worker derived: the package directory followed by "\BrixCopy.inf".
+const char16_t* ScriptPath();
 
 // Worker exit codes.
 inline constexpr std::uint32_t kScriptDone = 0;

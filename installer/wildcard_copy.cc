@@ -6,7 +6,6 @@
 #include "installer/file_ops.h"
 #include "installer/handles.h"
 #include "installer/messages.h"
-#include "installer/script_runner.h"
 #include "platform/platform.h"
 #include "platform/wstr.h"
 
@@ -31,8 +30,8 @@ bool CopyParent(char16_t* parent, const char16_t* path) {
 }
 
 // Package directory, a separating backslash and relative without one leading backslash.
-bool InPackage(char16_t* out, const char16_t* relative) {
-  return wstr::Copy(out, kPathChars, g_packageDir) && CatSeparator(out) &&
+bool InPackage(char16_t* out, const char16_t* packageDir, const char16_t* relative) {
+  return wstr::Copy(out, kPathChars, packageDir) && CatSeparator(out) &&
          wstr::Cat(out, kPathChars, relative[0] == u'\\' ? relative + 1 : relative);
 }
 
@@ -49,8 +48,8 @@ bool NothingToMatch(std::uint32_t error) {
 
 }  // namespace
 
-bool PlanWildcardCopy(const char16_t* source, const char16_t* destination, bool resolved,
-                      WildcardPlan* plan) {
+bool PlanWildcardCopy(const char16_t* packageDir, const char16_t* source, const char16_t* destination,
+                      bool resolved, WildcardPlan* plan) {
   if (resolved) {
     // The line parser has already placed the source in the package and appended
     // it to the destination; taking the parents here keeps the package
@@ -60,8 +59,8 @@ bool PlanWildcardCopy(const char16_t* source, const char16_t* destination, bool 
            CopyParent(plan->sourceDir, source) && CopyParent(plan->targetDir, destination);
   }
   char16_t directory[kPathChars];
-  return CopyParent(directory, source) && InPackage(plan->pattern, source) &&
-         InPackage(plan->sourceDir, directory) &&
+  return CopyParent(directory, source) && InPackage(plan->pattern, packageDir, source) &&
+         InPackage(plan->sourceDir, packageDir, directory) &&
          wstr::Copy(plan->targetDir, kPathChars, destination);
 }
 

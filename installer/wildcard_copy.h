@@ -12,10 +12,11 @@ struct WildcardPlan {
   char16_t targetDir[kPathChars];  // folder the matches are copied into
 };
 
-// Derives the plan of a wildcard line from its parsed source and destination; false when a
-// composed path does not fit. resolved: the source was relative and already placed in the package.
-bool PlanWildcardCopy(const char16_t* source, const char16_t* destination, bool resolved,
-                      WildcardPlan* plan);
+// Derives the plan of a wildcard line from its parsed source and destination, with the
+// package directory packageDir; false when a composed path does not fit. resolved: the
+// source was relative and already placed in the package.
+bool PlanWildcardCopy(const char16_t* packageDir, const char16_t* source, const char16_t* destination,
+                      bool resolved, WildcardPlan* plan);
 
 // Composes the paths of one match: from (in the source folder) and target (in the target
 // folder), 260 units each; false when either does not fit.

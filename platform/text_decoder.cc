@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/utf.h"
+
 namespace plat::text {
 
 namespace {
@@ -15,8 +17,6 @@ constexpr char16_t kHigh1252[32] = {
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
-
-constexpr char32_t kReplacement = 0xFFFD;
 
 // Length of the UTF-8 sequence a lead byte announces; 0 for a byte that cannot lead one
 // (continuation bytes, C0 and C1 which only start overlongs, F5..FF beyond U+10FFFF).
@@ -65,9 +65,6 @@ void WidenEight(std::uint64_t word, const std::uint8_t* bytes, char16_t* out) {
     for (int k = 0; k < 8; ++k) out[k] = bytes[k];
   }
 }
-
-bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 }  // namespace
 
@@ -160,17 +157,17 @@ ReadStatus LineDecoder::NextUtf16(ByteSource& source, char32_t* cp) {
     // An odd final byte cannot be half of a character that exists: it is reported as
     // a replacement character rather than silently dropped.
     ++pos_;
-    *cp = kReplacement;
+    *cp = utf::kReplacement;
     return ReadStatus::Ok;
   }
   const char32_t first = unitAt(0);
-  if (IsHighSurrogate(first)) {
+  if (utf::IsHighSurrogate(first)) {
     if (!Fill(source, 4)) return ReadStatus::Error;
     if (Buffered() >= 4) {
       const char32_t second = unitAt(2);
-      if (IsLowSurrogate(second)) {
+      if (utf::IsLowSurrogate(second)) {
         pos_ += 4;
-        *cp = 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
+        *cp = utf::FromPair(first, second);
         return ReadStatus::Ok;
       }
     }
@@ -232,7 +229,7 @@ bool LineDecoder::CopyPlainRun(char16_t* buffer, std::size_t& out, std::size_t l
     for (; i + 1 < avail && o < limit; i += 2) {
       const char16_t u = little ? static_cast<char16_t>(b[i] | (b[i + 1] << 8))
                                 : static_cast<char16_t>((b[i] << 8) | b[i + 1]);
-      if (u == u'\r' || IsHighSurrogate(u)) break;
+      if (u == u'\r' || utf::IsHighSurrogate(u)) break;
       buffer[o++] = u;
       if (u == u'\n') {
         i += 2;
@@ -297,8 +294,8 @@ LineResult LineDecoder::ReadLine(ByteSource& source, char16_t* buffer, int n) {
       continue;
     }
     if (cp > 0xFFFF) {
-      const char16_t high = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      const char16_t low = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      const char16_t high = utf::HighOf(cp);
+      const char16_t low = utf::LowOf(cp);
       if (limit - out < 2) {
         if (out == 0) {
           // A buffer of one unit can never hold the pair: split it rather than stall.

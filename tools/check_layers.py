@@ -23,6 +23,8 @@ unordered_set utility variant vector
 """.split())
 
 SHARED_PLATFORM = re.compile(r"platform/[^/]+\.h$")
+# The UTF-8/UTF-16 conversions: a shared layer every backend and brixdev includes.
+UTF_MODULE = r"platform/utf\.h"
 
 # folder -> (quoted includes allowed, angle includes limited to the standard library)
 RULES = [
@@ -37,10 +39,14 @@ RULES = [
      False),
     ("platform/", [r"platform/[^/]+\.h"], True),
     # The host tool runs the programs' own code through the platform table and
-    # reads the simulated registry through its store, never a backend's internals.
+    # reads the simulated registry through its store, never a backend's internals;
+    # it converts text with the shared UTF-8/UTF-16 module (platform/utf.h, a shared
+    # layer, so portable like the rest of platform/), and tells the simulator which
+    # device to work on through its device context alone.
     ("brixdev/", [r"brixdev/.+\.h", r"installer/[^/]+\.h", r"regimport/[^/]+\.h",
                   r"platform/platform\.h", r"platform/wstr\.h", r"platform/text_decoder\.h",
-                  r"platform/terminal_text\.h", r"platform/posix/regstore/[^/]+\.h"], False),
+                  r"platform/terminal_text\.h", UTF_MODULE, r"platform/posix/device_context\.h",
+                  r"platform/posix/regstore/[^/]+\.h"], False),
 ]
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')

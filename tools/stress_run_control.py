@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Stress check of the installer's one-at-a-time guard on the device simulator:
 in each round, many installers start at once on one device whose counter was
-removed; exactly one may install. Not part of the test run (see README.md).
+removed; exactly one may install. Not part of the test run (see docs/performance.md).
 
   tools/stress_run_control.py build/default [--installers 100] [--rounds 10] [--other-user]
 

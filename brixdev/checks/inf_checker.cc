@@ -202,7 +202,8 @@ bool InfChecker::Copy(const ParsedLine& line) {
 
 bool InfChecker::CopyWildcard(const ParsedLine& line) {
   brixcopy::WildcardPlan plan;
-  if (!brixcopy::PlanWildcardCopy(line.source.c_str(), line.destination.c_str(), line.resolved, &plan)) {
+  if (!brixcopy::PlanWildcardCopy(script_.packageDir.c_str(), line.source.c_str(), line.destination.c_str(),
+                                  line.resolved, &plan)) {
     Report(line.line, line.sourceColumn, Severity::kError, "path-too-long",
            "a path composed for this wildcard is longer than 259 characters: the line is malformed and the "
            "installer stops the script here");

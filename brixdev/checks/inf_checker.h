@@ -34,6 +34,8 @@ class InfChecker {
   // Checks and carries out a copy line; false when the installer stops the script at it.
   bool Copy(const ParsedLine& line);
 
+  // The script under check.
+  const InstallScript& Script() const { return script_; }
   // Adds a finding at line:column of the script.
   void Report(int line, int column, Severity severity, const char* id, const std::string& message);
   // Adds a note at line:column of the script that explains the finding reported last.

@@ -12,9 +12,7 @@
 #include "installer/inf_line.h"
 #include "installer/line_rules.h"
 #include "installer/messages.h"
-#include "installer/script_runner.h"
 #include "platform/platform.h"
-#include "platform/wstr.h"
 
 namespace brixdev {
 namespace {
@@ -140,7 +138,8 @@ class ScriptReader {
     line.text = text;
     char16_t source[kPathChars], destination[kPathChars], options[kPathChars];
     const brixcopy::InfLineFault fault =
-        brixcopy::SplitInfLine(text, source, destination, options, &line.resolved);
+        brixcopy::SplitInfLine(text, checker_->Script().packageDir.c_str(), source, destination, options,
+                               &line.resolved);
     if (fault != brixcopy::InfLineFault::kNone) {
       ReportMalformed(line, fault);
       return false;
@@ -280,7 +279,7 @@ void InfChecker::Explain(int line, int column, const char* id, const std::string
 
 bool CheckInstallScript(const InstallScript& script, Diagnostics* out,
                         const std::function<void(const ImporterRun&)>& importerRun, std::string* error) {
-  if (!wstr::Copy(brixcopy::g_packageDir, kPathChars, script.packageDir.c_str())) {
+  if (script.packageDir.size() >= kPathChars) {
     *error = "the package directory " + Utf8(script.packageDir) + " is longer than 259 characters";
     return false;
   }

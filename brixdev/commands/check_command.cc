@@ -95,8 +95,7 @@ class PathCheck {
                 "neither a file nor a folder (a symbolic link, for instance): a device cannot hold it, and the "
                 "check leaves it out");
     }
-    device_.Activate();
-    const DebugSilencer quiet;
+    device_.Activate(DropDebugOutput);
     if (target.kind == Kind::kRegistryScript) {
       const ScriptCheck result = CheckRegistryScript(place, [&](const std::u16string&) { return target.name; }, out_);
       if (result == ScriptCheck::kChecked) return true;

@@ -1,11 +1,8 @@
 #include "brixdev/device/check_device.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "brixdev/text.h"
 #include "platform/platform.h"
@@ -13,12 +10,8 @@
 namespace brixdev {
 
 CheckDevice::~CheckDevice() {
-  if (activated_) {
-    if (hadDevice_)
-      setenv("BRIX_DEVICE", formerDevice_.c_str(), 1);
-    else
-      unsetenv("BRIX_DEVICE");
-  }
+  // The simulator lets go of the device (its registry committed) before the folder goes.
+  scope_.reset();
   std::error_code ignored;
   if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
@@ -44,14 +37,12 @@ bool CheckDevice::Place(const std::string& host, std::u16string_view devicePath,
   return brixdev::Place(host, HostPath(devicePath), &placed_, error);
 }
 
-void CheckDevice::Activate() {
-  if (!activated_) {
-    const char* former = std::getenv("BRIX_DEVICE");
-    hadDevice_ = former != nullptr;
-    if (hadDevice_) formerDevice_ = former;
-  }
-  activated_ = true;
-  setenv("BRIX_DEVICE", dir_.c_str(), 1);
+void CheckDevice::Activate(plat::posix::DebugSink debug) {
+  scope_.reset();
+  plat::posix::DeviceContext context;
+  context.folder = dir_;
+  context.debug = std::move(debug);
+  scope_.emplace(std::move(context));
 }
 
 std::string CheckDevice::HostPath(std::u16string_view devicePath) const { return HostPathFor(root_, devicePath); }
@@ -108,22 +99,6 @@ bool ReadDeviceFile(std::u16string_view devicePath, std::size_t limit, std::stri
   plat::FileClose(file);
   if (bytes->size() > limit) bytes->resize(limit);
   return ok;
-}
-
-DebugSilencer::DebugSilencer() {
-  std::fflush(stderr);
-  const int scratch = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (scratch < 0) return;
-  saved_ = dup(STDERR_FILENO);
-  if (saved_ >= 0) dup2(scratch, STDERR_FILENO);
-  close(scratch);
-}
-
-DebugSilencer::~DebugSilencer() {
-  if (saved_ < 0) return;
-  std::fflush(stderr);
-  dup2(saved_, STDERR_FILENO);
-  close(saved_);
 }
 
 }  // namespace brixdev

@@ -1,23 +1,26 @@
 // The throw-away simulated device a check works on: a copy of a device or a
-// fresh one, with the package copied onto it. While
-// it is active, the platform layer's device simulator works on it, so the
-// programs' own code reads scripts and looks up files there as the device will.
+// fresh one, with the package copied onto it. While it is active, the platform
+// layer's device simulator works on it on this thread (a device context in
+// force, never the environment), so the programs' own code reads scripts and
+// looks up files there as the device will.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "brixdev/device/device_folder.h"
+#include "platform/posix/device_context.h"
 
 namespace brixdev {
 
 class CheckDevice {
  public:
   CheckDevice() = default;
-  // Removes the device folder and gives BRIX_DEVICE its former value.
+  // Ends the device's time in force and removes its folder.
   ~CheckDevice();
   CheckDevice(const CheckDevice&) = delete;
   CheckDevice& operator=(const CheckDevice&) = delete;
@@ -27,8 +30,10 @@ class CheckDevice {
   bool Create(const std::string& baseDevice, const std::string& importer, std::string* error);
   // Copies a host file or folder to a device path.
   bool Place(const std::string& host, std::u16string_view devicePath, std::string* error);
-  // Points the platform layer at this device (BRIX_DEVICE).
-  void Activate();
+  // Puts this device in force for the simulator's calls on this thread (and the threads
+  // they start) for the object's life; the programs' debug output goes to debug, or to
+  // the console when it is empty.
+  void Activate(plat::posix::DebugSink debug = {});
 
   // The host path of a device path on this device.
   std::string HostPath(std::u16string_view devicePath) const;
@@ -41,10 +46,11 @@ class CheckDevice {
   std::string dir_;   // the device folder; empty before Create
   std::string root_;  // dir_/fs
   Placed placed_;
-  bool activated_ = false;
-  bool hadDevice_ = false;
-  std::string formerDevice_;
+  std::optional<plat::posix::DeviceScope> scope_;
 };
+
+// A debug sink that keeps nothing: a check reports findings, never the programs' messages.
+inline void DropDebugOutput(std::string_view /*message*/) {}
 
 // What a device path names.
 enum class EntryKind { kMissing, kFile, kFolder, kInvalid };
@@ -55,18 +61,5 @@ EntryKind LookUp(std::u16string_view devicePath);
 std::vector<std::pair<std::u16string, bool>> Matches(std::u16string_view pattern);
 // Reads up to limit bytes of a device file through the platform table; false when it cannot be read.
 bool ReadDeviceFile(std::u16string_view devicePath, std::size_t limit, std::string* bytes);
-
-// Keeps the debug output of the programs' own code (written while a check runs it
-// on the throw-away device) out of the report: stderr goes to /dev/null meanwhile.
-class DebugSilencer {
- public:
-  DebugSilencer();
-  ~DebugSilencer();
-  DebugSilencer(const DebugSilencer&) = delete;
-  DebugSilencer& operator=(const DebugSilencer&) = delete;
-
- private:
-  int saved_ = -1;
-};
 
 }  // namespace brixdev

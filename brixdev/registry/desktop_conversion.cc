@@ -10,6 +10,7 @@
 
 #include "brixdev/device/check_device.h"
 #include "brixdev/registry/desktop_reg_reader.h"
+#include "brixdev/registry/dialect_writer.h"
 #include "brixdev/text.h"
 #include "regimport/brixparse.h"
 #include "regimport/script_file.h"
@@ -18,8 +19,6 @@ namespace brixdev {
 
 using brixparse::kEntryKey;
 using brixparse::kEntryValue;
-using brixparse::kMaxValueName;
-using brixparse::kMaxValueData;
 using brixparse::CLineEntry;
 using brixparse::CBrixparse;
 using brixparse::kLineRead;
@@ -45,34 +44,6 @@ struct Entry {
 };
 
 std::u16string Ascii(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
-
-std::u16string Hex(unsigned value) {
-  char text[4];
-  std::snprintf(text, sizeof text, "%02x", value & 0xFFu);
-  return Ascii(text);
-}
-
-std::vector<char16_t> Units(const std::string& data) {
-  std::vector<char16_t> units;
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(data[i]) | (static_cast<unsigned char>(data[i + 1]) << 8)));
-  return units;
-}
-
-// head followed by the numbers, continued on further lines when they are many.
-std::vector<std::u16string> NumberLines(const std::u16string& head, const std::vector<unsigned>& numbers) {
-  std::vector<std::u16string> lines{head};
-  for (std::size_t i = 0; i < numbers.size(); ++i) {
-    if (i > 0 && i % kNumbersPerLine == 0) {
-      lines.back() += u",\\";
-      lines.emplace_back(u"  ");
-    } else if (i > 0) {
-      lines.back() += u',';
-    }
-    lines.back() += Hex(numbers[i]);
-  }
-  return lines;
-}
 
 class Converter {
  public:
@@ -137,10 +108,6 @@ class Converter {
     const int line = value.line;
     if (value.deletion) return LeaveOut(line, "deletion", "\"name\"=- deletes a value; the importer cannot delete");
     if (value.isDefault) return LeaveOut(line, "default-value", "@= sets the default value; the importer has none");
-    if (value.name.size() > kMaxValueName) return LeaveOut(line, "long-name", "the value name is longer than 255 characters");
-    if (value.name.find(u'"') != std::u16string::npos)
-      return LeaveOut(line, "name-quote", "the value name holds a double quote, which would end it");
-    if (value.data.size() > kMaxValueData) return LeaveOut(line, "large-data", "the data is larger than 1 MiB");
     Entry entry;
     entry.line = line;
     entry.kind = kEntryValue;
@@ -148,78 +115,46 @@ class Converter {
     entry.type = value.type;
     entry.data.assign(value.data.begin(), value.data.end());
     entry.key = currentKey_;
-    const std::u16string head = u"\"" + value.name + u"\"=";
-    const std::vector<char16_t> units = Units(value.data);
-    switch (value.type) {
-      case 1: {
-        std::u16string text(units.begin(), units.end());
-        if (value.data.size() % 2 != 0 || text.empty() || text.back() != 0)
-          return LeaveOut(line, "unsupported-type", "a string value without terminator");
-        text.pop_back();
-        if (text.find(u'\0') != std::u16string::npos)
-          return LeaveOut(line, "zero-character", "the text holds a zero character, where the importer would end it");
-        if (text.find_first_of(u"\r\n") != std::u16string::npos)
-          return LeaveOut(line, "line-break", "the text holds a line break, which a script line cannot");
-        entry.lines = {head + u"\"" + text + u"\""};
-        break;
-      }
-      case 4:
-        if (value.data.size() != 4) return LeaveOut(line, "unsupported-type", "a dword value not of 4 bytes");
-        {
-          char text[16];
-          std::snprintf(text, sizeof text, "dword:%08x",
-                        static_cast<unsigned>(entry.data[0] | (entry.data[1] << 8) | (entry.data[2] << 16)) |
-                            (static_cast<unsigned>(entry.data[3]) << 24));
-          entry.lines = {head + Ascii(text)};
-        }
-        break;
-      case 3:
-        entry.lines = NumberLines(head + u"hex:", std::vector<unsigned>(entry.data.begin(), entry.data.end()));
-        break;
-      case 2:
-      case 7: {
-        if (value.data.size() % 2 != 0) return LeaveOut(line, "unsupported-type", "text data of odd length");
-        bool narrow = true;
-        for (const char16_t u : units) narrow = narrow && u <= 0xFF;
-        if (narrow) {
-          entry.lines = NumberLines(head + (value.type == 2 ? u"hex(2):" : u"hex(7):"), std::vector<unsigned>(units.begin(), units.end()));
-        } else if (value.type == 7 && !StringList(head, units, &entry.lines)) {
-          return LeaveOut(line, "wide-character",
-                          "a character beyond U+00FF in a list the importer can write only as hex(7), one number "
-                          "from 00 to ff per character");
-        } else if (value.type == 2) {
-          return LeaveOut(line, "wide-character",
-                          "a character beyond U+00FF: the importer's hex(2) takes one number from 00 to ff per character");
-        }
-        break;
-      }
-      default:
-        char type[16];
-        std::snprintf(type, sizeof type, "hex(%x)", static_cast<unsigned>(value.type));
-        return LeaveOut(line, "unsupported-type", std::string("type ") + type + " is none the importer knows");
-    }
+    const Unwritable why = WriteValue(value.name, value.type, value.data, kNumbersPerLine, &entry.lines);
+    if (why != Unwritable::kNone) return LeaveOut(line, why, value.type);
     entries_.push_back(std::move(entry));
   }
 
-  // multi_sz:"a","b" for a list of texts, each terminated, with the closing terminator; false when it is none.
-  static bool StringList(const std::u16string& head, const std::vector<char16_t>& units, std::vector<std::u16string>* lines) {
-    if (units.empty() || units.back() != 0) return false;
-    std::u16string text = head + u"multi_sz:";
-    std::u16string item;
-    bool first = true;
-    for (std::size_t i = 0; i + 1 < units.size(); ++i) {
-      if (units[i] != 0) {
-        item += units[i];
-        continue;
+  // Reports a value the dialect cannot carry, by why.
+  void LeaveOut(int line, Unwritable why, std::uint32_t type) {
+    switch (why) {
+      case Unwritable::kNone:
+        return;
+      case Unwritable::kLongName:
+        return LeaveOut(line, "long-name", "the value name is longer than 255 characters");
+      case Unwritable::kNameQuote:
+        return LeaveOut(line, "name-quote", "the value name holds a double quote, which would end it");
+      case Unwritable::kLargeData:
+        return LeaveOut(line, "large-data", "the data is larger than 1 MiB");
+      case Unwritable::kNoTerminator:
+        return LeaveOut(line, "unsupported-type", "a string value without terminator");
+      case Unwritable::kZeroCharacter:
+        return LeaveOut(line, "zero-character", "the text holds a zero character, where the importer would end it");
+      case Unwritable::kLineBreak:
+        return LeaveOut(line, "line-break", "the text holds a line break, which a script line cannot");
+      case Unwritable::kDwordSize:
+        return LeaveOut(line, "unsupported-type", "a dword value not of 4 bytes");
+      case Unwritable::kOddText:
+        return LeaveOut(line, "unsupported-type", "text data of odd length");
+      case Unwritable::kWideCharacter:
+        return LeaveOut(line, "wide-character",
+                        type == 2 ? "a character beyond U+00FF: the importer's hex(2) takes one number from 00 to ff "
+                                    "per character"
+                                  : "a character beyond U+00FF in a list the importer can write only as hex(7), one "
+                                    "number from 00 to ff per character");
+      case Unwritable::kUnknownType: {
+        char name[16];
+        std::snprintf(name, sizeof name, "hex(%x)", static_cast<unsigned>(type));
+        return LeaveOut(line, "unsupported-type", std::string("type ") + name + " is none the importer knows");
       }
-      if (item.find_first_of(u",\r\n") != std::u16string::npos) return false;
-      text += (first ? u"\"" : u",\"") + item + u"\"";
-      first = false;
-      item.clear();
+      case Unwritable::kReadsDifferently:
+        return LeaveOut(line, "reads-differently", "the importer would read this value differently");
     }
-    if (!item.empty()) return false;
-    *lines = {text};
-    return true;
   }
 
   static bool Same(const Entry& entry, const CLineEntry& parsed) {

@@ -7,43 +7,14 @@
 #include <cctype>
 
 #include "platform/text_decoder.h"
+#include "platform/utf.h"
 
 namespace brixdev {
 namespace {
 
-void PutUnit(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out += static_cast<char16_t>(cp);
-  } else {
-    cp -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (cp >> 10));
-    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-  }
-}
-
-// Strict UTF-8: false at the first malformed, overlong or surrogate sequence.
-bool DecodeUtf8(std::string_view bytes, std::u16string* out) {
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    const int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + static_cast<std::size_t>(extra) >= bytes.size()) return false;
-    char32_t cp = extra == 0 ? b : b & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      const auto c = static_cast<unsigned char>(bytes[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    PutUnit(*out, cp);
-    i += static_cast<std::size_t>(extra) + 1;
-  }
-  return true;
-}
-
 std::u16string DecodeAnsi(std::string_view bytes) {
   std::u16string out;
-  for (const char c : bytes) PutUnit(out, plat::text::Windows1252(static_cast<std::uint8_t>(c)));
+  for (const char c : bytes) plat::utf::AppendUtf16(plat::text::Windows1252(static_cast<std::uint8_t>(c)), &out);
   return out;
 }
 
@@ -242,7 +213,7 @@ class Reader {
     // the desktop registry holds them as UTF-16.
     if (!out_->version5 && (value->type == 1 || value->type == 2 || value->type == 7)) {
       std::u16string text;
-      if (!utf8_ || !DecodeUtf8(value->data, &text)) text = DecodeAnsi(value->data);
+      if (!utf8_ || !plat::utf::ToUtf16(value->data, &text)) text = DecodeAnsi(value->data);
       value->data = Utf16Le(text);
     }
     return true;
@@ -267,7 +238,7 @@ bool ReadDesktopExport(const std::string& bytes, DesktopExport* out, std::string
   } else {
     const bool bom = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
     const std::string_view body = std::string_view(bytes).substr(bom ? 3 : 0);
-    utf8 = DecodeUtf8(body, &text);
+    utf8 = plat::utf::ToUtf16(body, &text);
     if (!utf8) text = DecodeAnsi(body);
   }
   // Physical lines end in LF or CR LF; lines ending in a backslash continue on

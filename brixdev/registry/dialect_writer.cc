@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/posix/regstore/names.h"
+#include "platform/utf.h"
 
 namespace brixdev {
 namespace {
@@ -19,7 +20,7 @@ constexpr std::uint32_t kTypeBinary = 3;
 constexpr std::uint32_t kTypeDword = 4;
 constexpr std::uint32_t kTypeMultiString = 7;
 
-char16_t UnitAt(const std::string& data, std::size_t i) {
+char16_t UnitAt(std::string_view data, std::size_t i) {
   return static_cast<char16_t>(static_cast<unsigned char>(data[2 * i]) |
                                (static_cast<unsigned char>(data[2 * i + 1]) << 8));
 }
@@ -32,72 +33,88 @@ std::string HexByte(unsigned value) {
   return text;
 }
 
-// The data as two-digit numbers separated by commas, one per byte or (wide) per UTF-16 unit.
-std::string HexList(const std::string& data, bool wide) {
-  std::string out;
-  const std::size_t count = wide ? data.size() / 2 : data.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0) out += ',';
-    out += HexByte(wide ? UnitAt(data, i) : static_cast<unsigned char>(data[i]));
-  }
-  return out;
-}
-
 // Text for a comment line: one line of valid UTF-8 that holds no ";". A
 // further ";" would let the importer's comment stripping leave a line behind
 // that might end in a backslash and swallow the next line.
 std::string CommentText(const std::u16string& text) {
-  std::u16string safe;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t u = text[i];
-    const bool pair = u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                      text[i + 1] <= 0xDFFF;
-    if (pair) {
-      safe += u;
-      safe += text[++i];
-    } else if (u < 0x20 || u == u';' || (u >= 0xD800 && u <= 0xDFFF)) {
+  std::string safe;
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = plat::utf::NextCodePoint(text, &i);
+    if (c < 0x20 || c == u';' || plat::utf::IsSurrogate(c)) {
       char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(u));
-      safe += std::u16string(escape, escape + 6);
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      safe += escape;
     } else {
-      safe += u;
+      plat::utf::AppendUtf8(c, &safe);
     }
   }
-  return regstore::ToUtf8(safe);
+  return safe;
 }
 
-bool NameReadsBack(const std::u16string& name) {
-  return name.size() <= kMaxNameUnits && name.find(u'"') == std::u16string::npos &&
-         name.find(u'\n') == std::u16string::npos && regstore::IsWellFormed(name);
-}
-
-// The text of a type-1 value when the importer could have written it: the
-// units up to a single terminator at the very end, none of them a line feed.
-bool StringText(const regstore::Value& value, std::u16string* text) {
-  const std::string& data = value.data;
-  if (data.size() < 2 || data.size() % 2 != 0 || data.size() > kMaxDataBytes) return false;
+// The text of a type-1 value: the units up to a single terminator at the very end.
+Unwritable StringText(std::string_view data, std::u16string* text) {
+  if (data.size() < 2 || data.size() % 2 != 0) return Unwritable::kNoTerminator;
   const std::size_t units = data.size() / 2;
-  if (UnitAt(data, units - 1) != 0) return false;
+  if (UnitAt(data, units - 1) != 0) return Unwritable::kNoTerminator;
   text->clear();
   for (std::size_t i = 0; i + 1 < units; ++i) {
     const char16_t u = UnitAt(data, i);
-    if (u == 0 || u == u'\n') return false;
+    if (u == 0) return Unwritable::kZeroCharacter;
+    if (u == u'\n') return Unwritable::kLineBreak;
     *text += u;
   }
-  return regstore::IsWellFormed(*text);
+  return Unwritable::kNone;
 }
 
-// Types 2 and 7 come from lists of numbers 0..255, one per UTF-16 unit.
-bool IsUnitList(const std::string& data) {
-  if (data.size() % 2 != 0 || data.size() > kMaxDataBytes) return false;
+// Types 2 and 7 written as hex(2) and hex(7): one number 0..255 per UTF-16 unit.
+bool IsUnitList(std::string_view data) {
   for (std::size_t i = 1; i < data.size(); i += 2)
     if (data[i] != 0) return false;
   return true;
 }
 
+// The multi_sz form "a","b" of a type-7 list: texts, each terminated, then the
+// closing terminator; false when the list is none, or a text holds a "," (which
+// ends an element) or a line feed.
+bool StringList(std::string_view data, std::u16string* out) {
+  const std::size_t units = data.size() / 2;
+  if (units == 0 || UnitAt(data, units - 1) != 0) return false;
+  std::u16string item;
+  bool first = true;
+  for (std::size_t i = 0; i + 1 < units; ++i) {
+    const char16_t u = UnitAt(data, i);
+    if (u != 0) {
+      if (u == u',' || u == u'\n') return false;
+      item += u;
+      continue;
+    }
+    *out += (first ? u"\"" : u",\"") + item + u"\"";
+    first = false;
+    item.clear();
+  }
+  return item.empty();
+}
+
+// head followed by the numbers, perLine to a line when perLine is not 0.
+std::vector<std::u16string> NumberLines(const std::u16string& head, const std::vector<unsigned>& numbers,
+                                        std::size_t perLine) {
+  std::vector<std::u16string> lines{head};
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (i > 0 && perLine != 0 && i % perLine == 0) {
+      lines.back() += u",\\";
+      lines.emplace_back(u"  ");
+    } else if (i > 0) {
+      lines.back() += u',';
+    }
+    lines.back() += Ascii(HexByte(numbers[i]));
+  }
+  return lines;
+}
+
 std::string Comment(const regstore::Value& value) {
   std::string line = "; \"" + CommentText(value.name) + "\" type " + std::to_string(value.type) + ":";
-  if (!value.data.empty()) line += " " + HexList(value.data, false);
+  for (std::size_t i = 0; i < value.data.size(); ++i)
+    line += (i == 0 ? " " : ",") + HexByte(static_cast<unsigned char>(value.data[i]));
   return line;
 }
 
@@ -121,7 +138,7 @@ bool KeyBefore(const regstore::Key& a, const regstore::Key& b) {
 }  // namespace
 
 bool ReadsBack(const std::u16string& line) {
-  if (line.find(u'\n') != std::u16string::npos || !regstore::IsWellFormed(line)) return false;
+  if (line.find(u'\n') != std::u16string::npos || !plat::utf::IsWellFormed(line)) return false;
   if (!line.empty() && (line.back() == u' ' || line.back() == u'\t' || line.back() == u'\\')) return false;
   const std::size_t semicolon = line.rfind(u';');
   if (semicolon == std::u16string::npos) return true;
@@ -129,40 +146,65 @@ bool ReadsBack(const std::u16string& line) {
   return quote != std::u16string::npos && quote > semicolon;
 }
 
-std::string FormatValue(const regstore::Value& value) {
-  if (!NameReadsBack(value.name)) return Comment(value);
-  const std::u16string head = u"\"" + value.name + u"\"=";
+Unwritable WriteValue(std::u16string_view name, std::uint32_t type, std::string_view data,
+                      std::size_t numbersPerLine, std::vector<std::u16string>* lines) {
+  lines->clear();
+  if (name.size() > kMaxNameUnits) return Unwritable::kLongName;
+  if (name.find(u'"') != std::u16string_view::npos) return Unwritable::kNameQuote;
+  if (data.size() > kMaxDataBytes) return Unwritable::kLargeData;
+  const std::u16string head = u"\"" + std::u16string(name) + u"\"=";
   std::u16string line;
-  switch (value.type) {
+  std::u16string form;  // the type word of a number list
+  std::vector<unsigned> numbers;
+  switch (type) {
     case kTypeString: {
       std::u16string text;
-      if (StringText(value, &text)) line = head + u"\"" + text + u"\"";
+      if (const Unwritable why = StringText(data, &text); why != Unwritable::kNone) return why;
+      line = head + u"\"" + text + u"\"";
       break;
     }
-    case kTypeDword:
-      if (value.data.size() == 4) {
-        std::uint32_t number = 0;
-        for (int i = 3; i >= 0; --i) number = (number << 8) | static_cast<unsigned char>(value.data[i]);
-        char text[16];
-        std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(number));
-        line = head + Ascii(text);
-      }
+    case kTypeDword: {
+      if (data.size() != 4) return Unwritable::kDwordSize;
+      std::uint32_t number = 0;
+      for (int i = 3; i >= 0; --i) number = (number << 8) | static_cast<unsigned char>(data[i]);
+      char text[16];
+      std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(number));
+      line = head + Ascii(text);
       break;
+    }
     case kTypeBinary:
-      if (value.data.size() <= kMaxDataBytes) line = head + u"hex:" + Ascii(HexList(value.data, false));
+      form = u"hex:";
+      numbers.assign(reinterpret_cast<const unsigned char*>(data.data()),
+                     reinterpret_cast<const unsigned char*>(data.data()) + data.size());
       break;
     case kTypeExpandString:
     case kTypeMultiString:
-      if (IsUnitList(value.data))
-        line = head + (value.type == kTypeExpandString ? u"hex(2):" : u"hex(7):") + Ascii(HexList(value.data, true));
+      if (data.size() % 2 != 0) return Unwritable::kOddText;
+      if (IsUnitList(data)) {
+        form = type == kTypeExpandString ? u"hex(2):" : u"hex(7):";
+        for (std::size_t i = 0; i < data.size() / 2; ++i) numbers.push_back(UnitAt(data, i));
+      } else if (std::u16string list; type == kTypeMultiString && StringList(data, &list)) {
+        line = head + u"multi_sz:" + list;
+      } else {
+        return Unwritable::kWideCharacter;
+      }
       break;
     default:
-      break;
+      return Unwritable::kUnknownType;
   }
+  if (!form.empty()) line = NumberLines(head + form, numbers, 0)[0];
   // Every entry is checked against the reader's line rules once more, so
-  // that no entry can come back different from what the registry holds.
-  if (line.empty() || !ReadsBack(line)) return Comment(value);
-  return regstore::ToUtf8(line);
+  // that no entry can come back different from what was written.
+  if (!ReadsBack(line)) return Unwritable::kReadsDifferently;
+  *lines = form.empty() || numbersPerLine == 0 ? std::vector<std::u16string>{line}
+                                               : NumberLines(head + form, numbers, numbersPerLine);
+  return Unwritable::kNone;
+}
+
+std::string FormatValue(const regstore::Value& value) {
+  std::vector<std::u16string> lines;
+  if (WriteValue(value.name, value.type, value.data, 0, &lines) != Unwritable::kNone) return Comment(value);
+  return regstore::ToUtf8(lines[0]);
 }
 
 bool NameBefore(const std::u16string& a, const std::u16string& b) { return regstore::Fold(a) < regstore::Fold(b); }

@@ -1,7 +1,9 @@
 // Control and inspection of the in-memory fake backend, for unit tests.
 // The fake keeps a device file system, registry, libraries and programs in
 // memory, records every platform call in order, and can be told to make any
-// call fail with a given last-error code.
+// call fail with a given last-error code. The call log, failures and debug text
+// are implemented in fake.cc; the controls of files, registry and programs
+// beside the services they control (files.cc, registry.cc, system.cc).
 #pragma once
 
 #include <cstdint>

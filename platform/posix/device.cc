@@ -12,15 +12,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/device_state.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/error.h"
 #include "platform/posix/folder_cache.h"
 #include "platform/posix/listing.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 namespace plat::posix {
 namespace {
@@ -54,7 +54,7 @@ bool IsForbidden(char16_t c, bool wildcardsAllowed) {
 std::uint32_t ConvertElement(std::u16string_view element, bool wildcardsAllowed, std::string* out) {
   for (char16_t c : element)
     if (IsForbidden(c, wildcardsAllowed)) return kErrorInvalidName;
-  if (!ToUtf8(element, out)) return kErrorInvalidName;
+  if (!utf::ToUtf8(element, out)) return kErrorInvalidName;
   if (out->size() > kHostNameMax) return kErrorFilenameTooLong;
   return 0;
 }
@@ -207,34 +207,25 @@ Opened OpenNamedDevice(const char* value) {
   return result;
 }
 
-// Every path mapping asks for the device; opening it once per setting of the
-// variable spares a realpath walk and two opens per file operation.
-Opened CurrentDevice() {
-  static std::mutex cacheMutex;
-  static std::string cachedValue;
-  static Opened cached;
-  const char* value = std::getenv(kDeviceVariable);
-  const std::string text = value == nullptr ? std::string() : std::string(value);
-  const std::lock_guard<std::mutex> lock(cacheMutex);
-  if (cached.device != nullptr && cachedValue == text) return cached;
-  Opened opened = OpenNamedDevice(value);
-  if (opened.device != nullptr) {
-    cachedValue = text;
-    cached = opened;
-  }
-  return opened;
-}
-
 }  // namespace
 
-std::shared_ptr<const Device> OpenDevice() { return CurrentDevice().device; }
-
-std::string DeviceProblem() { return CurrentDevice().problem; }
-
-std::shared_ptr<const Device> OpenDevice(std::string* problem) {
-  Opened opened = CurrentDevice();
+std::shared_ptr<const Device> OpenDeviceFolder(const std::string& folder, std::string* problem) {
+  Opened opened = OpenNamedDevice(folder.c_str());
   *problem = std::move(opened.problem);
   return std::move(opened.device);
+}
+
+std::shared_ptr<const Device> OpenDevice() { return CurrentDeviceState().OpenedDevice(); }
+
+std::string DeviceProblem() {
+  std::string problem;
+  CurrentDeviceState().OpenedDevice(&problem);
+  return problem;
+}
+
+std::shared_ptr<const Device> OpenDevice(std::string* problem) {
+  problem->clear();
+  return CurrentDeviceState().OpenedDevice(problem);
 }
 
 std::string DeviceFolder() {
@@ -355,7 +346,7 @@ bool DevicePathOf(const std::string& hostPath, std::u16string* devicePath) {
   std::string device(path.substr(root.size()));
   for (char& c : device)
     if (c == '/') c = '\\';
-  *devicePath = ToUtf16Lenient(device);
+  *devicePath = utf::ToUtf16Lenient(device);
   return true;
 }
 

@@ -1,5 +1,6 @@
-// The simulated device: the folder named by BRIX_DEVICE, whose fs/ subfolder is
-// the device's root "\", and the mapping of device paths onto host paths below it.
+// The simulated device: the folder of the device context in force (see
+// device_context.h), whose fs/ subfolder is the device's root "\", and the
+// mapping of device paths onto host paths below it.
 // Every device path is opened beneath the root without following a symbolic link.
 #pragma once
 
@@ -25,12 +26,14 @@ struct Device {
   Fd root;             // its fs/ subfolder, the device root "\" (never a link)
 };
 
-// The device named by BRIX_DEVICE, opened once per setting; nullptr when there is none.
+// Opens the device folder folder (BRIX_DEVICE's value); nullptr and *problem, one line, when it is none.
+std::shared_ptr<const Device> OpenDeviceFolder(const std::string& folder, std::string* problem);
+// The device of the context in force, opened at the first call that needs it; nullptr when there is none.
 std::shared_ptr<const Device> OpenDevice();
-// The device named by BRIX_DEVICE, or nullptr with why not (one line, the host's
+// The device of the context in force, or nullptr with why not (one line, the host's
 // reason included) in *problem; asking once keeps the two from different attempts.
 std::shared_ptr<const Device> OpenDevice(std::string* problem);
-// Why BRIX_DEVICE names no usable device, in one line; empty when it names one.
+// Why the context in force names no usable device, in one line; empty when it names one.
 std::string DeviceProblem();
 // The device folder as a canonical absolute host path; empty when there is no device.
 std::string DeviceFolder();

@@ -16,6 +16,7 @@
 #include "platform/posix/beneath.h"
 #include "platform/posix/console.h"
 #include "platform/posix/device.h"
+#include "platform/posix/device_state.h"
 
 namespace plat::posix {
 namespace {
@@ -51,9 +52,11 @@ bool AppendLine(int fd, const std::string& line) {
 
 }  // namespace
 
-void Diagnose(const std::string& text) {
+void Diagnose(const std::string& text) { Diagnose(CurrentDeviceState(), text); }
+
+void Diagnose(const DeviceState& state, const std::string& text) {
   const std::string visible = VisibleControls(text, false);
-  const auto device = OpenDevice();
+  const std::shared_ptr<const Device> device = state.OpenedDevice();
   bool logged = false;
   std::string logPath;
   if (device != nullptr) {
@@ -62,7 +65,8 @@ void Diagnose(const std::string& text) {
     logged = log && AppendLine(log.get(), Timestamp() + " " + program_invocation_short_name + "[" +
                                               std::to_string(getpid()) + "]: " + visible + "\n");
   }
-  if (!ConsoleIsTerminal()) return;
+  // A host tool that hands the debug output to a sink keeps the terminal to itself.
+  if (!DebugOnConsole(state) || !ConsoleIsTerminal()) return;
   if (!logged) {
     ConsoleWrite("device simulator: " + visible + "\n");
   } else if (!g_pointerShown.exchange(true)) {

@@ -9,9 +9,10 @@
 
 #include "platform/platform.h"
 #include "platform/posix/console.h"
+#include "platform/posix/device_state.h"
 #include "platform/posix/error.h"
 #include "platform/posix/module.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 #include "resources/resource.h"
 
 namespace plat {
@@ -52,7 +53,9 @@ bool Invalid() {
 
 void Show(const Window& dialog) {
   std::vector<std::string> rows;
-  for (const auto& control : dialog.controls) rows.push_back(posix::ToUtf8Lenient(control->text));
+  // The box belongs with the debug text: where that goes to a sink, the terminal is not ours.
+  if (!posix::DebugOnConsole(posix::CurrentDeviceState())) return;
+  for (const auto& control : dialog.controls) rows.push_back(utf::ToUtf8Lenient(control->text));
   posix::ConsoleShowBox(rows);
 }
 

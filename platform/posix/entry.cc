@@ -1,12 +1,13 @@
-// Process entry of a device program in the simulator: checks that the program
-// runs from inside the device named by BRIX_DEVICE, then hands the instance and
-// the command line to the program's AppMain.
+// Process entry of a device program in the simulator: takes the device context
+// from the environment (BRIX_DEVICE), checks that the program runs from inside
+// that device, then hands the instance and the command line to the program's AppMain.
 #include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/device_context.h"
 #include "platform/posix/module.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 namespace {
 
@@ -27,12 +28,13 @@ std::u16string CommandLine(int argc, char** argv) {
     if (i > 1) joined += ' ';
     joined += argv[i];
   }
-  return plat::posix::ToUtf16Lenient(joined);
+  return plat::utf::ToUtf16Lenient(joined);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  plat::posix::SetProcessDevice(plat::posix::ContextFromEnvironment());
   std::u16string devicePath;
   std::string problem;
   if (!plat::posix::ProgramDevicePath(&devicePath, &problem)) {

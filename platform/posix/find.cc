@@ -17,7 +17,7 @@
 #include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
 #include "platform/posix/error.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 #include "platform/wstr.h"
 
 namespace plat {
@@ -85,7 +85,7 @@ struct Entry {
 // program meets it and its use fails with 123 rather than the file going
 // unseen.
 std::uint32_t ToFindData(int dirfd, const std::string& name, unsigned char type, FindData* data) {
-  if (!wstr::Copy(data->name, kMaxPath, posix::ToUtf16Escaped(name).c_str())) return posix::kErrorFilenameTooLong;
+  if (!wstr::Copy(data->name, kMaxPath, utf::ToUtf16Escaped(name).c_str())) return posix::kErrorFilenameTooLong;
   // Most file systems give the type with the name; only the others cost a look-up.
   if (type == DT_UNKNOWN) {
     struct stat st {};

@@ -17,7 +17,7 @@
 #include "platform/backend.h"
 #include "platform/posix/device.h"
 #include "platform/posix/error.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 #include "platform/wstr.h"
 
 namespace plat {
@@ -115,7 +115,7 @@ ExportProc LibraryExport(Module* library, const char16_t* name) try {
     return nullptr;
   }
   std::string symbol;
-  if (name == nullptr || !posix::ToUtf8(name, &symbol)) {
+  if (name == nullptr || !utf::ToUtf8(name, &symbol)) {
     SetLastErrorCode(kErrorProcNotFound);
     return nullptr;
   }

@@ -1,7 +1,8 @@
 // Program start of the device simulator: a device path names a host executable
 // inside the device folder, started with posix_spawn(). The command line reaches
-// it as one argument, exactly the text, and the environment (BRIX_DEVICE
-// included) is inherited so that it runs on the same device.
+// it as one argument, exactly the text. It inherits the environment, with
+// BRIX_DEVICE and BRIX_START_RECORD set from the device context in force, so
+// that it runs on the same device and its starts are recorded alike.
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -14,16 +15,19 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
+#include "platform/posix/device_state.h"
 #include "platform/posix/error.h"
 #include "platform/posix/object.h"
 #include "platform/posix/start_record.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 extern char** environ;
 
@@ -123,6 +127,23 @@ std::uint32_t CheckExecutable(const posix::HostPath& host) {
   return 0;
 }
 
+bool Named(const char* entry, std::string_view name) {
+  return std::string_view(entry).substr(0, name.size() + 1) == std::string(name) + "=";
+}
+
+// The environment of a started program: ours, with the device context's settings.
+std::vector<std::string> ChildEnvironment(const posix::DeviceContext& context) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (!Named(*entry, posix::kDeviceVariable) && !Named(*entry, posix::kStartRecordVariable))
+      entries.emplace_back(*entry);
+  }
+  if (!context.folder.empty()) entries.push_back(std::string(posix::kDeviceVariable) + "=" + context.folder);
+  if (!context.startRecord.empty())
+    entries.push_back(std::string(posix::kStartRecordVariable) + "=" + context.startRecord);
+  return entries;
+}
+
 }  // namespace
 
 Object* ProcessStart(const char16_t* application, const char16_t* commandLine) try {
@@ -139,9 +160,13 @@ Object* ProcessStart(const char16_t* application, const char16_t* commandLine) t
   std::string argument;
   char* argv[3] = {host.data(), nullptr, nullptr};
   if (commandLine != nullptr) {
-    argument = posix::ToUtf8Lenient(commandLine);
+    argument = utf::ToUtf8Lenient(commandLine);
     argv[1] = argument.data();
   }
+  std::vector<std::string> environment = ChildEnvironment(posix::CurrentDeviceState().context);
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   pid_t pid = 0;
   // Nothing but the standard streams is handed on, as the device starts programs
   // without handle inheritance. Closing the rest before the program is loaded
@@ -151,7 +176,7 @@ Object* ProcessStart(const char16_t* application, const char16_t* commandLine) t
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  const int spawned = posix_spawn(&pid, host.c_str(), &actions, nullptr, argv, environ);
+  const int spawned = posix_spawn(&pid, host.c_str(), &actions, nullptr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     posix::SetErrorFromErrno(spawned);

@@ -1,5 +1,7 @@
 // Registry operations of the device simulator, over the registry database of
-// the device folder named by BRIX_DEVICE.
+// the device folder of the device context in force. Each context has a
+// connection of its own, made at its first registry call; key handles belong
+// to it, and what is pending is committed when the context ends.
 //
 // Writes are made in transactions: the first key opened starts one, and it is
 // committed when no key of it is open any more, inside the RegKeyClose that
@@ -17,8 +19,6 @@
 // the same error, its close included, so that no value is ever reported set
 // that was not kept. Calls never write through a lost handle: its key may
 // have gone with the transaction.
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,6 +28,7 @@
 
 #include "platform/backend.h"
 #include "platform/platform.h"
+#include "platform/posix/device_state.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/registry.h"
 #include "platform/registry_rules.h"
@@ -36,37 +37,37 @@
 #include "platform/wstr.h"
 
 namespace plat {
-namespace {
+namespace posix {
 
 // Handles are small multiples of four, far below the root constants.
 constexpr RegKey kFirstHandle = 0x1000;
 constexpr RegKey kHandleStep = 4;
 constexpr RegKey kHandleLimit = 0x7FFF0000;
 
-std::mutex& Lock() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-void Report(const char* what, const std::string& message) {
-  posix::Diagnose(std::string("registry: ") + what + message);
-}
-
 struct Handle {
   regstore::KeyId id = 0;
   std::uint32_t lost = 0;  // the error that dropped the handle's transaction, 0 while it stands
 };
 
-struct State {
+// The registry connection of one device context. Its diagnostics go to its own
+// device, which outlives it: it may close while its context ends.
+struct RegistryState {
+  explicit RegistryState(const DeviceState& owner) : device(owner) {}
+  ~RegistryState() { Close(); }
+
+  const DeviceState& device;
+  std::mutex lock;
   std::unique_ptr<regstore::Store> store;
   std::map<RegKey, Handle> handles;
   RegKey next = kFirstHandle;
   std::size_t open = 0;  // handles that belong to the transaction in progress
 
-  ~State() { Close(); }
+  void Report(const char* what, const std::string& message) const {
+    Diagnose(device, std::string("registry: ") + what + message);
+  }
 
   void Close() {
-    std::lock_guard<std::mutex> guard(Lock());
+    std::lock_guard<std::mutex> guard(lock);
     // A program that ends without closing its keys still keeps what it wrote;
     // nobody is left to tell when that fails, so it is reported here.
     if (store != nullptr && store->InTransaction() && store->Commit() != regstore::kOk)
@@ -78,12 +79,38 @@ struct State {
   }
 };
 
-State& Registry() {
-  // The mutex is made first so that it outlives the state, whose destructor takes it.
-  Lock();
-  static State state;
-  return state;
+namespace {
+
+// The connection of a context, made at its first registry call.
+RegistryState& ConnectionOf(const DeviceState& device) {
+  std::call_once(device.registryOnce, [&device] { device.registry = std::make_shared<RegistryState>(device); });
+  return *device.registry;
 }
+
+// The process's device lives on past the end of main (threads may still use
+// it), so its connection is closed here, at the point of the exit where the
+// first registry call's statics end.
+struct CloseAtExit {
+  ~CloseAtExit() {
+    try {
+      ConnectionOf(ProcessDeviceState()).Close();
+    } catch (const std::bad_alloc&) {
+      // Out of memory at the very end leaves nothing to commit with, nor to report with.
+    }
+  }
+};
+
+RegistryState& Connection(const DeviceState& device) {
+  static CloseAtExit closeAtExit;
+  return ConnectionOf(device);
+}
+
+}  // namespace
+}  // namespace posix
+
+namespace {
+
+using State = posix::RegistryState;
 
 std::int32_t Fail(std::uint32_t code) {
   SetLastErrorCode(code);
@@ -93,26 +120,26 @@ std::int32_t Fail(std::uint32_t code) {
 // Opens the database on first use; false when there is no device or it cannot be opened.
 bool EnsureOpen(State& state) {
   if (state.store != nullptr) return true;
-  const char* dir = std::getenv("BRIX_DEVICE");
-  if (dir == nullptr || *dir == 0) {
-    Report("BRIX_DEVICE is not set", "");
+  const std::string& dir = state.device.context.folder;
+  if (dir.empty()) {
+    state.Report("BRIX_DEVICE is not set", "");
     return false;
   }
   std::string error;
   state.store = regstore::Store::Open(dir, &error);
   if (state.store == nullptr) {
-    Report("", error);
+    state.Report("", error);
     return false;
   }
-  if (!state.store->Notice().empty()) Report("", state.store->Notice());
-  if (state.store->ReadOnly()) Report("", regstore::Store::DatabasePath(dir) + " is read-only: every change is refused");
+  if (!state.store->Notice().empty()) state.Report("", state.store->Notice());
+  if (state.store->ReadOnly()) state.Report("", regstore::Store::DatabasePath(dir) + " is read-only: every change is refused");
   return true;
 }
 
 // Ends the transaction in progress after a failure: its changes are gone, and
 // so is every handle of it. Returns code, the failure to report.
 std::uint32_t LoseTransaction(State& state, std::uint32_t code) {
-  Report("changes not stored: ", state.store->LastMessage());
+  state.Report("changes not stored: ", state.store->LastMessage());
   state.store->Rollback();
   for (auto& [handle, entry] : state.handles)
     if (entry.lost == 0) entry.lost = code;
@@ -127,7 +154,7 @@ std::uint32_t LoseTransaction(State& state, std::uint32_t code) {
 // that no open key holds any more, is ended; otherwise it goes on.
 std::uint32_t ChangeFailed(State& state, std::uint32_t code) {
   if (!state.store->InTransaction() || state.open == 0) return LoseTransaction(state, code);
-  Report("", state.store->LastMessage());
+  state.Report("", state.store->LastMessage());
   return code;
 }
 
@@ -137,7 +164,7 @@ std::uint32_t BeginChange(State& state) {
   if (state.store->InTransaction()) return regstore::kOk;
   state.open = 0;
   const std::uint32_t result = state.store->Begin();
-  if (result != regstore::kOk) Report("", state.store->LastMessage());
+  if (result != regstore::kOk) state.Report("", state.store->LastMessage());
   return result;
 }
 
@@ -155,7 +182,7 @@ std::uint32_t EndChange(State& state) {
 // the next call; a transaction in progress is lost. 0, or the error to return.
 std::uint32_t RecoverLocks(State& state) {
   if (!regstore::TakeUnlockFailure() || state.store == nullptr) return 0;
-  Report("a lock on the database could not be released; it is opened again", "");
+  state.Report("a lock on the database could not be released; it is opened again", "");
   std::uint32_t lost = 0;
   if (state.store->InTransaction()) {
     lost = regstore::kErrorRegistryIoFailed;
@@ -185,7 +212,8 @@ std::uint32_t Resolve(const State& state, RegKey key, regstore::KeyId* id) {
 RegKey NewHandle(State& state) {
   for (;;) {
     const RegKey handle = state.next;
-    state.next = state.next + kHandleStep >= kHandleLimit ? kFirstHandle : state.next + kHandleStep;
+    state.next = state.next + posix::kHandleStep >= posix::kHandleLimit ? posix::kFirstHandle
+                                                                         : state.next + posix::kHandleStep;
     if (state.handles.find(handle) == state.handles.end()) return handle;
   }
 }
@@ -199,8 +227,8 @@ std::u16string_view View(const char16_t* text) {
 std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*access*/, RegKey* key,
                           std::uint32_t* disposition) try {
   if (key == nullptr) return Fail(regstore::kErrorInvalidParameter);
-  std::lock_guard<std::mutex> guard(Lock());
-  State& state = Registry();
+  State& state = posix::Connection(posix::CurrentDeviceState());
+  std::lock_guard<std::mutex> guard(state.lock);
   if (const std::uint32_t r = RecoverLocks(state); r != 0) return Fail(r);
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
   regstore::KeyId parent = 0;
@@ -212,7 +240,7 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
   if (const std::uint32_t r = state.store->CreateKey(parent, View(subKey), &id, &created); r != regstore::kOk)
     return Fail(ChangeFailed(state, r));
   const RegKey handle = NewHandle(state);
-  state.handles[handle] = Handle{id, 0};
+  state.handles[handle] = posix::Handle{id, 0};
   ++state.open;
   *key = handle;
   if (disposition != nullptr) *disposition = created ? 1 : 2;
@@ -224,8 +252,8 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
 std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
                          std::uint32_t size) try {
   if (const std::uint32_t r = registry_rules::CheckValue(View(name), data, size); r != 0) return Fail(r);
-  std::lock_guard<std::mutex> guard(Lock());
-  State& state = Registry();
+  State& state = posix::Connection(posix::CurrentDeviceState());
+  std::lock_guard<std::mutex> guard(state.lock);
   if (const std::uint32_t r = RecoverLocks(state); r != 0) return Fail(r);
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
   regstore::KeyId id = 0;
@@ -245,8 +273,8 @@ std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, c
 }
 
 std::int32_t RegKeyClose(RegKey key) try {
-  std::lock_guard<std::mutex> guard(Lock());
-  State& state = Registry();
+  State& state = posix::Connection(posix::CurrentDeviceState());
+  std::lock_guard<std::mutex> guard(state.lock);
   RecoverLocks(state);
   if (key <= 0xFFFFFFFFu && regstore::Store::RootKey(static_cast<std::uint32_t>(key)) != 0) return 0;
   const auto found = state.handles.find(key);
@@ -264,7 +292,7 @@ std::int32_t RegKeyClose(RegKey key) try {
 
 namespace posix {
 
-void RegistryReset() { Registry().Close(); }
+void RegistryReset() { Connection(CurrentDeviceState()).Close(); }
 
 }  // namespace posix
 }  // namespace plat

@@ -3,8 +3,8 @@
 
 namespace plat::posix {
 
-// Commits pending writes, closes the database and forgets every open key handle;
-// the next registry call opens the device named by BRIX_DEVICE afresh.
+// Commits pending writes of the device context in force, closes its database and
+// forgets its open key handles; its next registry call opens the database afresh.
 void RegistryReset();
 
 }  // namespace plat::posix

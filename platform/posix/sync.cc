@@ -22,10 +22,11 @@
 #include "platform/platform.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
+#include "platform/posix/device_state.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/error.h"
 #include "platform/posix/object.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 
 namespace plat {
 namespace {
@@ -37,6 +38,7 @@ struct ThreadState {
   bool done = false;
   ThreadProc proc = nullptr;
   void* parameter = nullptr;
+  std::shared_ptr<const posix::DeviceState> device;  // the starter's device, in force on the thread
 };
 
 class ThreadObject : public Object {
@@ -61,6 +63,7 @@ class ThreadObject : public Object {
 void* RunThread(void* raw) {
   std::unique_ptr<std::shared_ptr<ThreadState>> owner(static_cast<std::shared_ptr<ThreadState>*>(raw));
   const std::shared_ptr<ThreadState> state = *owner;
+  posix::ExchangeThreadDeviceState(state->device);
   state->proc(state->parameter);
   {
     std::lock_guard<std::mutex> hold(state->lock);
@@ -75,7 +78,7 @@ void* RunThread(void* raw) {
 std::string LockFileName(const char16_t* name) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out = "mutex-";
-  for (unsigned char c : posix::ToUtf8Lenient(name)) {
+  for (unsigned char c : utf::ToUtf8Lenient(name)) {
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
       out.push_back(static_cast<char>(c));
     } else {
@@ -170,6 +173,7 @@ Object* ThreadStart(ThreadProc proc, void* parameter) try {
   auto state = std::make_shared<ThreadState>();
   state->proc = proc;
   state->parameter = parameter;
+  state->device = posix::ThreadDeviceState();
   auto* handoff = new std::shared_ptr<ThreadState>(state);
   pthread_attr_t attr;
   pthread_attr_init(&attr);

@@ -171,4 +171,34 @@ TEST(RegistryExportFormat, KeysTheImporterCannotNameBecomeCommentBlocks) {
             "\n");
 }
 
+// Lists with characters beyond U+00FF, which the importer stores from its
+// multi_sz form, are written in that form, never lost as comments.
+TEST(RegistryExportFormat, WideListsAsMultiSz) {
+  struct Case {
+    const char* what;
+    std::string data;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"two texts", Wide(u"\u20AC\0x\0"sv), "\"L\"=multi_sz:\"\xE2\x82\xAC\",\"x\""},
+      {"an empty text among them", Wide(u"\u20AC\0\0"sv), "\"L\"=multi_sz:\"\xE2\x82\xAC\",\"\""},
+      {"quotes and semicolons kept", Wide(u"a\"\u4E2D;\0"sv), "\"L\"=multi_sz:\"a\"\xE4\xB8\xAD;\""},
+      {"a comma in a text", Wide(u"\u20AC,x\0"sv), "; \"L\" type 7: ac,20,2c,00,78,00,00,00,00,00"},
+      {"no closing terminator", Wide(u"\u20AC"sv), "; \"L\" type 7: ac,20,00,00"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(brixdev::FormatValue({u"L", 7, c.data}), c.line) << c.what;
+}
+
+TEST(RegistryExportFormat, NumberListsWrapOnlyWhenAsked) {
+  std::vector<std::u16string> lines;
+  ASSERT_EQ(brixdev::WriteValue(u"b", 3, std::string(27, '\x01'), 25, &lines), brixdev::Unwritable::kNone);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1], u"  01,01");
+  EXPECT_EQ(lines[0].substr(lines[0].size() - 4), u"01,\\");
+  ASSERT_EQ(brixdev::WriteValue(u"b", 3, std::string(27, '\x01'), 0, &lines), brixdev::Unwritable::kNone);
+  EXPECT_EQ(lines.size(), 1u);
+  EXPECT_EQ(brixdev::WriteValue(u"s", 1, Wide(u"a\nb"), 0, &lines), brixdev::Unwritable::kLineBreak);
+  EXPECT_TRUE(lines.empty());
+}
+
 }  // namespace

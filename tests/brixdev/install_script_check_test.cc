@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -234,6 +235,40 @@ TEST(InstallScriptCheckPaths, LinksInThePackageAreLeftOutAndUnreadableInputFails
     EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2) << bad;
     EXPECT_NE(err, "") << bad;
   }
+}
+
+// Each check works on a device of its own, in force on its own thread: checks
+// of packages at different places run side by side in one process and give
+// what they give one after another.
+TEST(InstallScriptCheckPaths, ChecksRunSideBySideInOneProcess) {
+  wbtest::TempFolder folder;
+  const std::string script = "'drivers\\*' '\\Windows'\n'gone.txt' '\\D'\n"
+                             "'\\Windows\\Brixparse.exe \\Storage Card\\BrixCopy\\s.reg' -x\n";
+  folder.Write("pkg/BrixCopy.inf", script);
+  folder.Write("pkg/drivers/a.dll", "a");
+  folder.Write("pkg/s.reg", "[HKEY_LOCAL_MACHINE\\A]\n\"d\"=DWORD:1\n");
+  const std::u16string places[] = {u"\\Storage Card", u"\\My Documents"};
+  const auto check = [&](int which) {
+    brixdev::CheckRequest request;
+    request.paths = {folder.path() + "/pkg"};
+    request.at = places[which];
+    request.importer = BRIXPARSE_PATH;
+    std::string out, err;
+    const int status = brixdev::RunCheck(request, &out, &err);
+    return std::to_string(status) + "\n" + out + err;
+  };
+  const std::string alone[] = {check(0), check(1)};
+  ASSERT_NE(alone[0], alone[1]);  // the package directory shows in the findings
+  EXPECT_NE(alone[1].find("\\My Documents\\BrixCopy\\drivers"), std::string::npos) << alone[1];
+  std::string sideBySide[2][8];
+  std::thread threads[2];
+  for (int which = 0; which < 2; ++which)
+    threads[which] = std::thread([&, which] {
+      for (std::string& result : sideBySide[which]) result = check(which);
+    });
+  for (std::thread& thread : threads) thread.join();
+  for (int which = 0; which < 2; ++which)
+    for (const std::string& result : sideBySide[which]) EXPECT_EQ(result, alone[which]) << which;
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "installer/inf_line.h"
-#include "installer/script_runner.h"
+#include "installer/messages.h"
 #include "platform/fake/fake.h"
 #include "platform/wstr.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -121,12 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   line.resize(wstr::Len(line.c_str()));  // the parser sees the text up to its terminator
   const std::u16string package = PackageDir(data[0]);
   plat::fake::Reset();
-  FUZZ_CHECK(wstr::Copy(brixcopy::g_packageDir, kPathChars, package.c_str()), "package directory");
+  FUZZ_CHECK(package.size() < kPathChars, "package directory");
 
   Guarded source, destination, options;
   bool resolved = false;
   Outcome got;
-  got.result = brixcopy::ParseInfLine(line.c_str(), source.buffer(), destination.buffer(),
+  got.result = brixcopy::ParseInfLine(line.c_str(), package.c_str(), source.buffer(), destination.buffer(),
                                       options.buffer(), &resolved);
   got.debug = plat::fake::DebugText();
   // The outputs of a malformed line are unspecified, but still bounded.

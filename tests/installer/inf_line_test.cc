@@ -25,7 +25,7 @@ TEST_P(ParseInfLineTest, SplitsFields) {
   char16_t destination[kPathChars];
   char16_t options[kPathChars];
   bool resolved = !c.resolved;
-  ASSERT_EQ(ParseInfLine(U(c.line).c_str(), source, destination, options, &resolved), 1);
+  ASSERT_EQ(ParseInfLine(U(c.line).c_str(), kPackageDir, source, destination, options, &resolved), 1);
   EXPECT_EQ(A(source), c.source);
   EXPECT_EQ(A(destination), c.destination);
   EXPECT_EQ(A(options), c.options);
@@ -71,7 +71,7 @@ TEST_P(ParseInfLineFailTest, ReportsMalformedLine) {
   char16_t source[kPathChars];
   char16_t destination[kPathChars];
   char16_t options[kPathChars];
-  EXPECT_EQ(ParseInfLine(U(c.line).c_str(), source, destination, options), 0);
+  EXPECT_EQ(ParseInfLine(U(c.line).c_str(), kPackageDir, source, destination, options), 0);
   EXPECT_EQ(Debug(), c.message);
 }
 
@@ -101,10 +101,10 @@ TEST_F(FakeDeviceTest, ComposedSourceFitsExactlyTheBuffer) {
   char16_t destination[kPathChars];
   char16_t options[kPathChars];
   const std::string fits(259 - P.size() - 1, 'f');
-  ASSERT_EQ(ParseInfLine(U("'" + fits + "' '\\'").c_str(), source, destination, options), 1);
+  ASSERT_EQ(ParseInfLine(U("'" + fits + "' '\\'").c_str(), kPackageDir, source, destination, options), 1);
   EXPECT_EQ(A(source), P + "\\" + fits);
   EXPECT_EQ(wstr::Len(source), 259u);
-  EXPECT_EQ(ParseInfLine(U("'" + fits + "x' '\\'").c_str(), source, destination, options), 0);
+  EXPECT_EQ(ParseInfLine(U("'" + fits + "x' '\\'").c_str(), kPackageDir, source, destination, options), 0);
 }
 
 }  // namespace

@@ -50,8 +50,8 @@ TEST_F(CopyThreadProcTest, MissingScriptEndsWith3) {
                          "GetLastError returned: 3\r\n" +
                          kBanner);
   EXPECT_TRUE(plat::fake::CallsOf("CursorSet").empty());
-  EXPECT_EQ(A(g_packageDir), kPackage);
-  EXPECT_EQ(A(g_scriptPath), kScript);
+  EXPECT_EQ(A(PackageDir()), kPackage);
+  EXPECT_EQ(A(ScriptPath()), kScript);
 }
 
 TEST_F(CopyThreadProcTest, EmptyScriptMakesBothCursorCalls) {
@@ -211,7 +211,6 @@ TEST_F(CopyThreadProcTest, WildcardSearchThatFailsIsReportedWithThePattern) {
   } cases[] = {{2, false}, {3, false}, {18, false}, {5, true}, {1921, true}};
   for (const auto& c : cases) {
     plat::fake::Reset();
-    SetPackageDir(kPackage);
     AddFile(u"\\Windows\\BrixCopy\\drivers\\a.dll", "aa");
     plat::fake::InjectFailure({"FindFirst", c.error, 0, u""});
     EXPECT_EQ(RunScript("'\\drivers\\*' '\\Windows'\n"), kScriptDone);
@@ -306,8 +305,8 @@ TEST_F(CopyThreadProcTest, PackageDirectoryFollowsTheExecutable) {
     plat::fake::SetModulePath(U(c.module));
     AddFile(U(c.package + "\\BrixCopy.inf"), "");
     EXPECT_EQ(CopyThreadProc(nullptr), kScriptDone) << c.module;
-    EXPECT_EQ(A(g_packageDir), c.package);
-    EXPECT_EQ(A(g_scriptPath), c.package + "\\BrixCopy.inf");
+    EXPECT_EQ(A(PackageDir()), c.package);
+    EXPECT_EQ(A(ScriptPath()), c.package + "\\BrixCopy.inf");
     EXPECT_EQ(Debug(), "Copying files from " + c.package + "\r\n");
   }
 }

@@ -57,17 +57,13 @@ inline constexpr char kPackage[] = "\\Windows\\BrixCopy";
 inline constexpr char kScript[] = "\\Windows\\BrixCopy\\BrixCopy.inf";
 inline constexpr char kBanner[] = "----- BrixCopy Finished ----- \r\n\n";
 
-// Resets the fake device before each test; the package directory is that of the
-// default executable path.
+// The package directory of the default executable path, as the worker derives it.
+inline constexpr char16_t kPackageDir[] = u"\\Windows\\BrixCopy";
+
+// Resets the fake device before each test.
 class FakeDeviceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    plat::fake::Reset();
-    SetPackageDir(kPackage);
-  }
-  static void SetPackageDir(const std::string& dir) {
-    ASSERT_TRUE(wstr::Copy(g_packageDir, kPathChars, U(dir).c_str()));
-  }
+  void SetUp() override { plat::fake::Reset(); }
   static std::string Debug() { return plat::fake::DebugTextUtf8(); }
 };
 

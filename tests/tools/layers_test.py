@@ -38,6 +38,24 @@ class LayersTest(unittest.TestCase):
                 result = run(tmp)
                 self.assertEqual(result.returncode, 1)
                 self.assertEqual(result.stdout, f"{rel}:2: error: {message}\n")
+    def test_text_module_is_shared_and_portable(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            for rel in ("brixdev/a.cc", "platform/posix/b.cc", "platform/win32/c.cc", "platform/fake/d.cc",
+                        "platform/posix/regstore/e.cc"):
+                path = pathlib.Path(tmp) / rel
+                path.parent.mkdir(parents=True, exist_ok=True)
+                path.write_text('#include "platform/utf.h"\n')
+            self.assertEqual(run(tmp).stdout, "")
+            (pathlib.Path(tmp) / "platform" / "utf.cc").write_text("#include <unistd.h>\n")
+            self.assertEqual(run(tmp).stdout, "platform/utf.cc:1: error: <unistd.h> is not a portable C++ header\n")
+
+    def test_brixdev_steers_the_simulator_through_its_device_context_only(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = pathlib.Path(tmp) / "brixdev" / "a.cc"
+            path.parent.mkdir(parents=True)
+            path.write_text('#include "platform/posix/device_context.h"\n#include "platform/posix/device_state.h"\n')
+            self.assertEqual(run(tmp).stdout, "brixdev/a.cc:2: error: platform/posix/device_state.h is outside this layer\n")
+
 
 if __name__ == "__main__":
     unittest.main()

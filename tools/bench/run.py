@@ -95,7 +95,7 @@ def main():
                     counting <= 0.005)
 
     # The disk case last: removing its files at the end makes ext4 without a
-    # journal slow to allocate inodes for a while (README, Benchmarks), which
+    # journal slow to allocate inodes for a while (docs/performance.md), which
     # must not fall on another figure of this run.
     for label, base in (("tmpfs", "/dev/shm"), ("disk", os.environ.get("BENCH_DIR"))):
         t = copy_bench.many_files(brixcopy, base, files, 1024, runs)

@@ -11,10 +11,8 @@ namespace regstore {
 std::string ToUtf8(std::u16string_view text);
 // Writes into *out (replacing its content) the UTF-8 of text, folded with FoldUnit when fold is set, as ToUtf8(Fold(text)) would.
 void ToUtf8Into(std::u16string_view text, bool fold, std::string* out);
-// UTF-16 of text written by ToUtf8; a malformed byte becomes U+FFFD.
+// UTF-16 of text written by ToUtf8; a byte that begins no valid sequence becomes U+FFFD.
 std::u16string FromUtf8(std::string_view text);
-// True when the text holds no lone surrogate (its UTF-8 is then valid).
-bool IsWellFormed(std::u16string_view text);
 // One unit folded for name comparison: ASCII and Latin-1 capitals to small letters.
 char16_t FoldUnit(char16_t unit);
 // Text folded unit by unit with FoldUnit.

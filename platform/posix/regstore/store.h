@@ -8,6 +8,10 @@
 // killed while writing leaves the last committed state behind. A value always
 // belongs to an existing key (enforced by the database), and a key id is
 // never given to another key.
+//
+// Store is implemented in store.cc (connection, transactions, keys),
+// store_values.cc (setting values), store_read.cc (reading keys and values)
+// and schema.cc (opening, creating and upgrading the database).
 #pragma once
 
 #include <cstdint>

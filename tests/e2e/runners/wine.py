@@ -232,6 +232,27 @@ def _string_text(data):
     return text if _well_formed(text) else None
 
 
+def _string_list(data):
+    """The multi_sz form "a","b" of a type-7 list: texts, each terminated, then the
+    closing terminator, none holding "," or a line feed; None where it is none."""
+    units = _units(data)
+    if not units or units[-1] != 0:
+        return None
+    items, item = [], []
+    for u in units[:-1]:
+        if u == 0:
+            items.append(item)
+            item = []
+        elif u in (0x2C, 0x0A):
+            return None
+        else:
+            item.append(u)
+    if item:
+        return None
+    return ",".join('"' + b"".join(u.to_bytes(2, "little") for u in it).decode("utf-16-le", "surrogatepass") + '"'
+                    for it in items)
+
+
 def format_value(name, kind, data):
     """One value line as the device export writes it."""
     if len(name) > MAX_NAME_UNITS or '"' in name or "\n" in name or not _well_formed(name):
@@ -249,6 +270,8 @@ def format_value(name, kind, data):
     elif kind in (2, 7) and len(data) % 2 == 0 and len(data) <= MAX_DATA_BYTES \
             and all(data[i] == 0 for i in range(1, len(data), 2)):
         line = head + "hex(%d):" % kind + _hex_list(_units(data))
+    elif kind == 7 and len(data) % 2 == 0 and len(data) <= MAX_DATA_BYTES and _string_list(data) is not None:
+        line = head + "multi_sz:" + _string_list(data)
     if line is None or not _reads_back(line):
         return _comment(name, kind, data)
     return line

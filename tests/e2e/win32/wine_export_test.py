@@ -52,6 +52,8 @@ class FormatValueTest(unittest.TestCase):
         (("B", 3, b""), '"B"=hex:'),
         (("L", 7, b"A\0\0\0B\0\0\0\0\0"), '"L"=hex(7):41,00,42,00,00'),
         (("W", 2, "€\0".encode("utf-16-le")), '; "W" type 2: ac,20,00,00'),
+        (("WL", 7, "€\0x\0\0".encode("utf-16-le")), '"WL"=multi_sz:"€","x"'),
+        (("WC", 7, "€,x\0\0".encode("utf-16-le")), '; "WC" type 7: ac,20,2c,00,78,00,00,00,00,00'),
         (("X", 11, b"\x01"), '; "X" type 11: 01'),
         (("Q\"", 1, "v\0".encode("utf-16-le")), '; "Q"" type 1: 76,00,00,00'),
         (("a;b", 3, b""), '"a;b"=hex:'),  # the closing quote stands behind the ";"

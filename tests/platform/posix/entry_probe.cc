@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix/text.h"
+#include "platform/utf.h"
 #include "platform/wstr.h"
 
 int plat::AppMain(Module* instance, const char16_t* commandLine) {
@@ -13,6 +13,6 @@ int plat::AppMain(Module* instance, const char16_t* commandLine) {
   if (ModuleFileName(path, kMaxPath) == 0) return 4;
   char16_t tiny[4];
   if (ModuleFileName(tiny, 4) != 0 || LastError() != 122) return 5;
-  std::printf("%s|%s", posix::ToUtf8Lenient(path).c_str(), posix::ToUtf8Lenient(commandLine).c_str());
+  std::printf("%s|%s", utf::ToUtf8Lenient(path).c_str(), utf::ToUtf8Lenient(commandLine).c_str());
   return wstr::Cmp(commandLine, u"exit7") == 0 ? 7 : 0;
 }

@@ -102,7 +102,7 @@ class DeviceLinks : public testing::Test {
   void Link(const std::string& target, const std::string& name) {
     ASSERT_EQ(symlink(target.c_str(), device.Host(name).c_str()), 0) << name;
   }
-  TestDevice outside;  // made first, so that BRIX_DEVICE names the device
+  TestDevice outside;  // made first, so that the device is the one in force
   TestDevice device;
 };
 

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/device.h"
+#include "platform/posix/device_context.h"
 #include "tests/platform/posix/test_device.h"
 
 namespace {
@@ -26,9 +27,11 @@ class PosixPaths : public testing::Test {
 TEST_F(PosixPaths, DeviceFolderIsCanonicalAndRequiresFs) {
   EXPECT_EQ(plat::posix::DeviceFolder(), brixtest::Canonical(device.folder()));
   EXPECT_EQ(root, brixtest::Canonical(device.folder()) + "/fs");
-  setenv("BRIX_DEVICE", (device.folder() + "/fs/Temp").c_str(), 1);  // a folder without fs/
-  EXPECT_EQ(plat::posix::DeviceFolder(), "");
-  unsetenv("BRIX_DEVICE");
+  {
+    const plat::posix::DeviceScope noFs({.folder = device.folder() + "/fs/Temp"});  // a folder without fs/
+    EXPECT_EQ(plat::posix::DeviceFolder(), "");
+  }
+  const plat::posix::DeviceScope none({});
   EXPECT_EQ(plat::posix::DeviceFolder(), "");
   plat::posix::HostPath host;
   EXPECT_EQ(plat::posix::MapPath(u"\\Windows", &host), plat::kErrorPathNotFound);

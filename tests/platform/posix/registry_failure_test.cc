@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/device_context.h"
 #include "platform/posix/registry.h"
 #include "platform/posix/regstore/names.h"
 #include "platform/posix/regstore/store.h"
@@ -37,7 +39,7 @@ class RegistryFailureTest : public ::testing::Test {
   void SetUp() override {
     regtest::InstallFaultVfs();
     ASSERT_FALSE(device_.path().empty());
-    ::setenv("BRIX_DEVICE", device_.path().c_str(), 1);
+    scope_.emplace(plat::posix::DeviceContext{.folder = device_.path()});
     plat::posix::RegistryReset();
   }
   void TearDown() override {
@@ -100,6 +102,7 @@ class RegistryFailureTest : public ::testing::Test {
   }
 
   regtest::TempDevice device_;
+  std::optional<plat::posix::DeviceScope> scope_;
 };
 
 // Disk full before the database exists, within the first keys, and later:

@@ -7,11 +7,13 @@
 #include <cstring>
 #include <map>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/device_context.h"
 #include "platform/posix/registry.h"
 #include "platform/posix/regstore/store.h"
 #include "platform/posix/regstore/names.h"
@@ -30,7 +32,7 @@ class RegistryPosixTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(device_.path().empty());
-    ::setenv("BRIX_DEVICE", device_.path().c_str(), 1);
+    scope_.emplace(plat::posix::DeviceContext{.folder = device_.path()});
     plat::posix::RegistryReset();
   }
   void TearDown() override { plat::posix::RegistryReset(); }
@@ -44,6 +46,7 @@ class RegistryPosixTest : public ::testing::Test {
   }
 
   regtest::TempDevice device_;
+  std::optional<plat::posix::DeviceScope> scope_;
 };
 
 TEST_F(RegistryPosixTest, CreateReportsNewThenExistingKeysWithDistinctHandles) {
@@ -97,7 +100,7 @@ TEST_F(RegistryPosixTest, BadHandlesFailWithCodeSixAlsoAsLastError) {
 }
 
 TEST_F(RegistryPosixTest, WithoutDeviceEveryCallFails) {
-  ::unsetenv("BRIX_DEVICE");
+  scope_.emplace(plat::posix::DeviceContext{});
   plat::posix::RegistryReset();
   plat::RegKey key = 0;
   plat::SetLastErrorCode(0);
@@ -280,6 +283,39 @@ TEST_F(RegistryPosixTest, SeveralSimulatedProgramsWritingAtOnceAllSucceed) {
   std::vector<Key> keys;
   ASSERT_EQ(store->ReadSubtree(many, &keys), regstore::kOk);
   EXPECT_EQ(keys.size(), static_cast<std::size_t>(kProcesses * kKeys + 1));
+}
+
+// Each device context has a registry connection of its own: two devices written
+// side by side in one process each get their own keys, committed when their
+// context ends.
+TEST(RegistryContexts, DevicesSideBySideKeepTheirOwnRegistries) {
+  regtest::TempDevice devices[2];
+  std::vector<std::thread> writers;
+  std::vector<int> results(2, -1);
+  for (int i = 0; i < 2; ++i) {
+    writers.emplace_back([&, i] {
+      const plat::posix::DeviceScope scope({.folder = devices[i].path()});
+      const std::u16string path = u"Own\\D" + regstore::FromUtf8(std::to_string(i));
+      plat::RegKey key = 0;
+      results[i] = plat::RegKeyCreate(plat::kHkeyLocalMachine, path.c_str(), kFullAccess, &key, nullptr);
+      // Left open: the end of the scope commits it, as the end of a program does.
+      if (results[i] == 0) results[i] = plat::RegValueSet(key, u"v", 4, &i, sizeof i);
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(results[i], 0) << i;
+    std::string error;
+    std::unique_ptr<Store> store = Store::OpenExisting(devices[i].path(), &error);
+    ASSERT_NE(store, nullptr) << error;
+    KeyId own = 0, other = 0;
+    EXPECT_EQ(store->FindKey(kMachine, u"Own\\D" + regstore::FromUtf8(std::to_string(i)), &own), regstore::kOk) << i;
+    EXPECT_EQ(store->FindKey(kMachine, u"Own\\D" + regstore::FromUtf8(std::to_string(1 - i)), &other),
+              regstore::kErrorFileNotFound) << i;
+    regstore::Value value;
+    ASSERT_EQ(store->GetValue(own, u"v", &value), regstore::kOk) << i;
+    EXPECT_EQ(value.data, std::string(reinterpret_cast<const char*>(&i), sizeof i));
+  }
 }
 
 }  // namespace

@@ -28,11 +28,11 @@ TestDevice::TestDevice() {
   if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
   folder_ = pattern;
   mkdir((folder_ + "/fs").c_str(), 0755);
-  setenv("BRIX_DEVICE", folder_.c_str(), 1);
+  scope_.emplace(plat::posix::DeviceContext{.folder = folder_});
 }
 
 TestDevice::~TestDevice() {
-  unsetenv("BRIX_DEVICE");
+  scope_.reset();
   nftw(folder_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 

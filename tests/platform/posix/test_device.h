@@ -1,8 +1,12 @@
 // A throw-away simulated device for the simulator's tests: a temporary device
-// folder with an fs/ root, named by BRIX_DEVICE for the life of the object.
+// folder with an fs/ root, the device in force on the creating thread for the
+// life of the object.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "platform/posix/device_context.h"
 
 namespace brixtest {
 
@@ -28,6 +32,7 @@ class TestDevice {
 
  private:
   std::string folder_;
+  std::optional<plat::posix::DeviceScope> scope_;
 };
 
 // Copies a host file to a path below the device root, keeping it executable.
