@@ -143,11 +143,35 @@ void StripComment(std::u16string& line) {
   TrimRight(line);
 }
 
-int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical) {
+namespace {
+
+// A carriage return with more than carriage returns behind it ends no line here.
+void ReportCarriageReturn(const std::u16string& physical, std::size_t number, LineTrace& trace) {
+  const std::size_t cr = physical.find(u'\r');
+  if (cr == std::u16string::npos || physical.find_first_not_of(u'\r', cr) == std::u16string::npos) return;
+  trace.DecidedAt(Decision::kCarriageReturn, DecisionPlace{number, cr + 1}, std::u16string_view(physical).substr(cr, 1));
+}
+
+// A continuation line that ends in a backslash and blanks ends the logical line.
+void ReportBlankAfterBackslash(const std::u16string& physical, std::size_t number, LineTrace& trace) {
+  std::size_t length = physical.size();
+  while (length > 0 && IsBlank(physical[length - 1])) --length;
+  if (length == physical.size() || length == 0 || physical[length - 1] != u'\\') return;
+  trace.DecidedAt(Decision::kBlankAfterBackslash, DecisionPlace{number, length},
+                  std::u16string_view(physical).substr(length - 1));
+}
+
+}  // namespace
+
+int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical, LineTrace* trace) {
   logical.clear();
   int result = file.ReadLine(physical);
   if (result == kLineEndOfFile || result == kLineReadError) return result;
   bool tooLong = result == kLineTooLong;
+  if (trace != nullptr) {
+    trace->Begin(file.physicalLines, physical);
+    if (!tooLong) ReportCarriageReturn(physical, file.physicalLines, *trace);
+  }
   char16_t lead = 0;  // the line's first unit that is no blank
   bool continues = false;
   if (tooLong) {
@@ -161,6 +185,8 @@ int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string&
     if (first != std::u16string::npos) lead = physical[first];
     continues = !physical.empty() && physical.back() == u'\\';
   }
+  // Where the last continuation backslash stood, for a script that ends behind it.
+  DecisionPlace backslash{file.physicalLines, physical.size()};
   // Once the joined line is too long it is still read to its end, so that
   // the next logical line starts where it should, but nothing more is kept.
   while (continues) {
@@ -172,13 +198,23 @@ int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string&
         logical += physical;
     }
     result = file.ReadLine(physical);
-    if (result == kLineEndOfFile) break;
+    if (result == kLineEndOfFile) {
+      if (trace != nullptr) trace->DecidedAt(Decision::kBackslashAtEnd, backslash, u"\\");
+      break;
+    }
     if (result == kLineReadError) return kLineReadError;
     if (result == kLineTooLong) {
       tooLong = true;
       continues = file.overLong.last == u'\\';
+      backslash = DecisionPlace{file.physicalLines, 1};
     } else {
       continues = !physical.empty() && physical.back() == u'\\';
+      backslash = DecisionPlace{file.physicalLines, physical.size()};
+      if (trace != nullptr) {
+        trace->Continue(logical.size(), file.physicalLines);
+        ReportCarriageReturn(physical, file.physicalLines, *trace);
+        if (!continues) ReportBlankAfterBackslash(physical, file.physicalLines, *trace);
+      }
     }
   }
   if (!tooLong && result != kLineEndOfFile) {
