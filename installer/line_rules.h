@@ -3,6 +3,7 @@
 // choose and which sources are wildcards.
 #pragma once
 
+#include "installer/decisions.h"
 #include "installer/messages.h"
 
 namespace brixcopy {
@@ -18,7 +19,8 @@ enum class LineAction { kRegister, kRun, kRunAndWait, kCopy };
 const char16_t* ScriptLineText(const char16_t* line);
 
 // The action the options choose: "-r", "-e" and "-x" tested in that order; none of them copies.
-LineAction ActionOf(const char16_t* options);
+// observer, when not nullptr, is told what of the options is passed over.
+LineAction ActionOf(const char16_t* options, LineObserver* observer = nullptr);
 
 // True when a copy line's parsed source is a wildcard: its last character is '*'.
 bool IsWildcardSource(const char16_t* source);
