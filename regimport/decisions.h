@@ -33,12 +33,14 @@ enum class Decision {
   kNoTypeWord,           // no type word with ":" and no string behind the "=": no value
   kUnknownTypeWord,      // a type word none of the known ones begins with: no value
   kShortTypeWord,        // a leading part of a type word ("d" for dword) chose the type
-  kTextBeforeValue,      // text before the value or around its type word is passed over
+  kTextBeforeValue,      // text between the "=" and a string's opening double quote is passed over
+  kTextAroundType,       // text around the type word, before its ":", is passed over
   kTextAfterValue,       // text behind the value is passed over
   kDataTooLarge,         // data larger than 1 MiB: no value
   // Entry parser: strings and string lists
   kStringUnclosed,       // a string's last character is no double quote, but is dropped as one
   kQuoteInString,        // a double quote inside a string is kept as a character
+  kListOpening,          // the unit behind "multi_sz:" is dropped as the opening double quote, whatever it is
   kListTextSkipped,      // text between the strings of a list, or behind its last ",", is passed over
   // Entry parser: numbers
   kNumberNotHex,         // a dword without a hexadecimal digit: 0 is stored

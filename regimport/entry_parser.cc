@@ -243,7 +243,7 @@ void ReportListString(const char16_t* q, const char16_t* end, const Reporter& re
 // quote. Every step stays inside the line, whatever the line holds.
 bool FillStringList(const char16_t* rest, std::vector<std::uint8_t>& data, const Reporter& report) {
   if (*rest != 0) {
-    if (report && *rest != u'"') report(Decision::kTextBeforeValue, rest, rest + 1);
+    if (report && *rest != u'"') report(Decision::kListOpening, rest, rest + 1);
     const char16_t* q = rest + 1;
     for (;;) {
       const char16_t* end = q;
@@ -373,7 +373,7 @@ void ReportString(const char16_t* value, const Token& token, const char16_t* lin
 void ReportTypeWord(const char16_t* value, const Token& type, const TypeWord& form, const Reporter& report) {
   const char16_t* colon = value + type.consumed - 1;
   if (type.begin > colon || HoldsNonSpace(value, type.begin) || HoldsNonSpace(type.end, colon))
-    report(Decision::kTextBeforeValue, value, colon + 1);
+    report(Decision::kTextAroundType, value, colon + 1);
   if (static_cast<std::size_t>(type.end - type.begin) + 1 != form.prefix.size())
     report(Decision::kShortTypeWord, type.begin, type.end);
 }

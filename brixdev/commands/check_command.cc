@@ -157,16 +157,19 @@ class PathCheck {
 int RunCheck(const CheckRequest& request, std::string* out, std::string* err) {
   Diagnostics diagnostics;
   std::set<std::string> checkedScripts;
+  bool unreadable = false;
+  // A path that cannot be checked is reported and the others are checked all the same.
   for (const std::string& path : request.paths) {
     Target target;
     std::string error;
     if (!Classify(path, &target, &error) || !PathCheck(request, &diagnostics, &checkedScripts).Run(target, &error)) {
       *err += "brixdev: " + error + "\n";
-      return 2;
+      diagnostics.AddUnreadable(path, error);
+      unreadable = true;
     }
   }
   *out = request.json ? diagnostics.Json() : diagnostics.Text();
-  return diagnostics.HasErrors() ? 1 : 0;
+  return unreadable ? 2 : diagnostics.HasErrors() ? 1 : 0;
 }
 
 }  // namespace brixdev

@@ -47,7 +47,7 @@ const InfCase kCases[] = {
     {"SplitLine", "'a.txt' '\\Dest'" + std::string(250, ' ') + "-x\n'a.txt' '\\Other'\n", {{"a.txt", "a"}},
      {{1, 260, "error", "split-line", "line of 267 characters"},
       {1, 266, "error", "malformed-line", "no apostrophe opens a source"},
-      {1, 1, "note", "never-run", "line 2 never runs"}}},
+      {1, 266, "note", "never-run", "line 2 never runs"}}},
     {"CarriageReturnAlone", "'a.txt' '\\D1'\r'a.txt' '\\D2'\n", {{"a.txt", "a"}},
      {{1, 14, "error", "cr-line-end", "carriage return without line feed"},
       {1, 15, "warning", "ignored-text", "'a.txt' '\\D2'"}}},
@@ -139,7 +139,8 @@ const InfCase kCases[] = {
     {"ImporterWithoutScript", "'\\Windows\\Brixparse.exe \\nowhere.reg' -x\n", {},
      {{1, 2, "error", "missing-registry-script", "from its command line '\\nowhere.reg'"}}},
     {"QuoteInsideTheEntry", "'\\Windows\\Brixparse.exe \"\\s.reg\"' -x\n", {},
-     {{1, 2, "error", "invalid-name", "a double quote anywhere in the entry"}}},
+     {{1, 2, "warning", "quoted-program", "drops its first character '\\' all the same"},
+      {1, 2, "error", "invalid-name", "a double quote anywhere in the entry"}}},
 };
 
 class InstallScriptCheck : public ::testing::TestWithParam<InfCase> {};

@@ -31,7 +31,8 @@ const RegCase kCases[] = {
      {{1, 1, "warning", "value-before-key", "not stored"}}},
     {"BackslashEscapes", kKey + "\"p\"=\"C:\\\\Program Files\"\n\"q\"=\"say \\\"hi\\\"\"\n",
      {{2, 8, "warning", "backslash-escape", "'\\\\' is stored as written"},
-      {3, 10, "warning", "backslash-escape", "it stands for '\"'"}}},
+      {3, 10, "warning", "backslash-escape", "it stands for '\"'"},
+      {3, 11, "warning", "quote-in-string", "stores one string 'say \\\"hi\\\"'"}}},
     {"DefaultValue", kKey + "@=\"x\"\n", {{2, 1, "warning", "default-value", "no default values"}}},
     {"DeletedKeyAndValue", kKey + "\"v\"=-\n[-HKEY_LOCAL_MACHINE\\Software\\Old]\n",
      {{2, 5, "warning", "deletion", "cannot delete and ignores the line"},
@@ -51,6 +52,7 @@ const RegCase kCases[] = {
      {{2, 4, "error", "equals-not-direct", "directly"}, {3, 4, "error", "no-entry", "without '='"}}},
     {"KeyLineThatGivesNoKey", kKey + "[HKEY_LOCAL_MACHINE\\Software\\B;C]\n\"lost\"=dword:2\n[HKEY_LOCAL_MACHINE\\D\n",
      {{2, 1, "error", "no-key", "a ';' inside the brackets starts a comment"},
+      {3, 1, "warning", "value-after-no-key", "the line meant as a key line before it gave no key"},
       {4, 1, "error", "no-key", "gives no key; the importer ignores it, and the values after it are not stored until "
                                 "the next key line"}}},
     {"UnknownRoot", "[HKLM\\Software\\A]\n[hkey_current_user\\X]\n",
@@ -62,11 +64,14 @@ const RegCase kCases[] = {
     {"UnclosedValueName", kKey + "\"open=dword:1\n", {{2, 1, "error", "no-entry", "no closing double quote"}}},
     {"BlankBehindAContinuationBackslash", kKey + "\"h\"=hex:01,\\\n02,\\ \n03\n",
      {{3, 4, "warning", "blank-after-backslash", "does not continue"},
+      {3, 4, "warning", "byte-not-hex", "'\\' is no hexadecimal number"},
       {4, 1, "warning", "no-entry", "neither key nor value"}}},
     {"ContinuationOnTheLastLine", kKey + "\"h\"=hex:01,\\\n02,\\\n",
-     {{3, 4, "warning", "backslash-at-end", "nothing follows"}}},
+     {{3, 3, "note", "list-separator", "(',')"}, {3, 4, "warning", "backslash-at-end", "nothing follows"}}},
     {"CarriageReturnsAlone", "REGEDIT4\r" + kKey.substr(0, kKey.size() - 1) + "\r\"a\"=dword:1\r",
-     {{1, 9, "error", "cr-line-end", "one line"}}},
+     {{1, 1, "warning", "ignored-text", "before the key's '[' is ignored: 'REGEDIT4\\r'"},
+      {1, 9, "error", "cr-line-end", "one line"},
+      {1, 41, "warning", "ignored-text", "behind the key's ']' is ignored: '\\r\"a\"=dword:1\\r'"}}},
     {"NameTooLong", kKey + "\"" + std::string(256, 'n') + "\"=dword:1\n\"" + std::string(255, 'n') + "\"=dword:1\n",
      {{2, 1, "error", "long-name", "256 characters"}}},
     {"DesktopExportHeader", "Windows Registry Editor Version 5.00\n\n" + kKey,
@@ -119,6 +124,7 @@ TEST(RegistryScriptCheckLimits, LineTheImporterDoesNotKeep) {
   const std::string huge(4u << 20, 'k');
   ExpectFindings(kKey + "[HKEY_LOCAL_MACHINE\\" + huge + "]\n\"v\"=dword:1\n" + kKey + "\"w\"=\"" + huge + "\n",
                  {{2, 1, "error", "line-too-long", "values after it are not stored until the next key line"},
+                  {3, 1, "warning", "value-after-no-key", "is not stored"},
                   {5, 1, "error", "line-too-long", "it gives no entry"}});
 }
 
