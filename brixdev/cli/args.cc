@@ -32,7 +32,7 @@ constexpr const char* kCheckHelp =
     "Usage: brixdev [-d DIR] check [--format text|json] [--at DEVICE-FOLDER] PATH...\n"
     "\n"
     "Reports what the device will do with each PATH and where it will surprise,\n"
-    "one finding a line, sorted by file and line:\n"
+    "one finding a line, sorted by file, line and column:\n"
     "  FILE:LINE:COLUMN: error|warning|note: TEXT [ID]\n"
     "PATH is a package folder (holding BrixCopy.inf), an install script, or a\n"
     "registry script (a file whose name ends in .reg). For a package, every\n"
@@ -48,7 +48,8 @@ constexpr const char* kCheckHelp =
     "  --at DEVICE-FOLDER    where the installer lies (default \\Storage Card)\n"
     "  -d DIR                the device to check against\n"
     "\n"
-    "Exit status: 0 no errors, 1 errors found, 2 bad command line or unreadable input.\n";
+    "Exit status: 0 no errors, 1 errors found, 2 bad command line or a PATH that\n"
+    "could not be checked (the other PATHs are checked all the same).\n";
 
 constexpr const char* kTryHelp =
     "Usage: brixdev try PACKAGE [-d DIR] [--at DEVICE-FOLDER] [--json] [--timeout SECONDS]\n"
@@ -70,9 +71,10 @@ constexpr const char* kTryHelp =
     "                        it has not ended after SECONDS (default 300; 0 waits\n"
     "                        as long as it runs)\n"
     "\n"
-    "Exit status: 0 the installer ran, 1 it did not end normally or in time,\n"
-    "2 bad command line, unreadable package or no usable device; 128 plus the\n"
-    "signal's number when brixdev was interrupted.\n";
+    "Exit status: 0 a clean install, 1 the installer or the importer reported a\n"
+    "failure (summed up in a last line) or the installer did not end normally or\n"
+    "in time, 2 bad command line, unreadable package or no usable device; 128 plus\n"
+    "the signal's number when brixdev was interrupted.\n";
 
 constexpr const char* kDeviceNewHelp =
     "Usage: brixdev device new DIR\n"

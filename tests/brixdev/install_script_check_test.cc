@@ -99,7 +99,7 @@ const InfCase kCases[] = {
     {"DestinationWithoutDot", "'\\Storage Card\\BrixCopy\\a.txt' '\\Data\\README'\n", {{"a.txt", "a"}},
      {{1, 33, "error", "destination-folder", "creates it as a folder before the copy"}}},
     {"CopyThatFails", "'\\Storage Card\\BrixCopy\\a.txt' '\\Windows\\Brixparse.exe\\x.txt'\n", {{"a.txt", "a"}},
-     {{1, 33, "error", "copy-fails", "fails on the device with error 3"}}},
+     {{1, 33, "error", "copy-fails", "fails on the device with error 3, the path does not exist"}}},
     {"SameDestinationTwice", "'a.txt' '\\D'\n'\\Storage Card\\BrixCopy\\b.txt' '\\d\\A.TXT'\n",
      {{"a.txt", "a"}, {"b.txt", "b"}},
      {{2, 33, "warning", "same-destination", "also written by line 1: the later copy wins"}}},

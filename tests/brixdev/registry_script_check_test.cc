@@ -146,4 +146,69 @@ TEST(RegistryScriptCheckOutput, JsonCarriesTheSameFindings) {
                      "ignores the line\"}\n]\n");
 }
 
+// True when text is valid UTF-8 (no overlong forms, no surrogates, nothing beyond U+10FFFF).
+bool ValidUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = [&](std::size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u; };
+    const unsigned lead = b(0);
+    std::size_t n = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (n == 0) return false;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((b(k) & 0xC0) != 0x80) return false;
+    if ((lead == 0xE0 && b(1) < 0xA0) || (lead == 0xED && b(1) > 0x9F) || (lead == 0xF0 && b(1) < 0x90) ||
+        (lead == 0xF4 && b(1) > 0x8F))
+      return false;
+    i += n;
+  }
+  return true;
+}
+
+TEST(RegistryScriptCheckOutput, AnUnreadablePathHidesNoFindingsOfTheOthers) {
+  wbtest::TempFolder folder;
+  brixdev::CheckRequest request;
+  const std::string first = folder.Write("a.reg", kKey + "\"d\"=DWORD:1\n");
+  const std::string missing = folder.path() + "/absent.reg";
+  const std::string last = folder.Write("z.reg", kKey + "\"w\"=dword:1 junk\n");
+  request.paths = {first, missing, last};
+  request.importer = BRIXPARSE_PATH;
+  std::string out, err;
+  EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
+  EXPECT_EQ(err, "brixdev: cannot read " + missing + "\n");
+  wbtest::ExpectFindings(wbtest::ParseFindings(out), {{2, 5, "error", "upper-case-type", "in capitals"},
+                                                      {2, 13, "warning", "text-after-value", "'junk'"}});
+
+  request.json = true;
+  out.clear();
+  err.clear();
+  EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
+  EXPECT_EQ(err, "brixdev: cannot read " + missing + "\n");
+  // Sorted by file: the unreadable path between the two scripts.
+  const std::size_t a = out.find("\"id\": \"upper-case-type\""), b = out.find("\"id\": \"unreadable\""),
+                    z = out.find("\"id\": \"text-after-value\"");
+  EXPECT_TRUE(a != std::string::npos && b != std::string::npos && z != std::string::npos && a < b && b < z) << out;
+  EXPECT_NE(out.find("{\"file\": \"" + missing + "\", \"line\": 1, \"column\": 1, \"severity\": \"error\", \"id\": "
+                     "\"unreadable\", \"message\": \"cannot read " + missing + "\"}"),
+            std::string::npos)
+      << out;
+}
+
+TEST(RegistryScriptCheckOutput, JsonIsUtf8WhateverTheFileNamesHold) {
+  wbtest::TempFolder folder;
+  brixdev::CheckRequest request;
+  // A Latin-1 name, and a name cut in the middle of a UTF-8 sequence.
+  request.paths = {folder.Write("caf\xe9.reg", kKey + "\"d\"=DWORD:1\n"), folder.Write("x\xe2\x82.reg", "@=\"x\"\n"),
+                   folder.path() + "/gone\xff.reg"};
+  request.importer = BRIXPARSE_PATH;
+  request.json = true;
+  std::string out, err;
+  EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
+  EXPECT_TRUE(ValidUtf8(out)) << out;
+  EXPECT_NE(out.find("caf\xEF\xBF\xBD.reg\", \"line\": 2"), std::string::npos) << out;
+  EXPECT_NE(out.find("x\xEF\xBF\xBD\xEF\xBF\xBD.reg\", \"line\": 1"), std::string::npos) << out;
+  EXPECT_NE(out.find("gone\xEF\xBF\xBD.reg\", \"line\": 1, \"column\": 1, \"severity\": \"error\", \"id\": \"unreadable\""),
+            std::string::npos)
+      << out;
+}
+
 }  // namespace
