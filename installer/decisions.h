@@ -19,6 +19,7 @@ enum class Decision {
   kRelativeIntoFile,   // a relative source goes below a destination whose last name holds a "."
   kForwardSlash,       // a "/" where the path rules look for a backslash: no separator to them
   // Runner rules
+  kSkippedLine,        // a line that begins with a carriage return is skipped whole, whatever follows
   kNoActionOptions,    // options holding none of -r, -e, -x: the line copies
   kSeveralActions,     // options naming several actions: only the first of -r, -e, -x is carried out
   kIgnoredOptionText,  // option text besides -r, -e and -x is passed over

@@ -47,9 +47,15 @@ void ReportOptions(LineObserver& observer, const char16_t* options, LineAction a
 
 }  // namespace
 
-const char16_t* ScriptLineText(const char16_t* line) {
+const char16_t* ScriptLineText(const char16_t* line, LineObserver* observer) {
   // Only spaces are removed: a tab-indented comment is a line like any other.
   while (*line == u' ') ++line;
+  if (*line == u'\r' && observer != nullptr) {
+    // A carriage return that ends no line takes the text behind it with it.
+    const char16_t* rest = line;
+    while (*rest == u'\r' || *rest == u'\n' || *rest == u' ' || *rest == u'\t') ++rest;
+    if (*rest != 0) observer->Decided(Decision::kSkippedLine, line, wstr::Len(line));
+  }
   if (*line == 0 || *line == u'\n' || *line == u'\r' || *line == u';') return nullptr;
   return line;
 }

@@ -16,7 +16,8 @@ inline constexpr int kScriptReadCapacity = static_cast<int>(kPathChars);
 enum class LineAction { kRegister, kRun, kRunAndWait, kCopy };
 
 // The text of a line as read that the runner parses (leading spaces removed), or nullptr when it is skipped.
-const char16_t* ScriptLineText(const char16_t* line);
+// observer, when not nullptr, is told when a skipped line holds more than a line end.
+const char16_t* ScriptLineText(const char16_t* line, LineObserver* observer = nullptr);
 
 // The action the options choose: "-r", "-e" and "-x" tested in that order; none of them copies.
 // observer, when not nullptr, is told what of the options is passed over.

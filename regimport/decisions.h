@@ -18,6 +18,8 @@ enum class Decision {
   kBlankAfterBackslash,  // a continuation line ends in a backslash and blanks: it does not continue
   kBackslashAtEnd,       // the last line ends in a continuation backslash: nothing follows to join
   kLineTooLong,          // a logical line longer than the importer keeps gives no entry
+  kCommandLineFirst,     // a command line with a double quote loses its first character, whatever it is
+  kCommandLineRest,      // text behind the double quote that ends the script's path is passed over
   // Parse loop
   kValueBeforeKey,       // a value before the first key line is not stored
   kValueAfterNoKey,      // a value after a line meant as a key line that gave no key is not stored

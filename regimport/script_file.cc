@@ -22,7 +22,7 @@ bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 CScriptFile::~CScriptFile() { Close(); }
 
-void CScriptFile::Open(const char16_t* commandLine) {
+void CScriptFile::Open(const char16_t* commandLine, LineObserver* observer) {
   Close();
   if (commandLine == nullptr) commandLine = u"";
   // A double quote anywhere means the path is quoted: the first character is
@@ -33,6 +33,12 @@ void CScriptFile::Open(const char16_t* commandLine) {
     start = commandLine + 1;
     const char16_t* quote = wstr::Chr(start, u'"');
     length = quote != nullptr ? static_cast<std::size_t>(quote - start) : wstr::Len(start);
+    if (observer != nullptr) {
+      if (commandLine[0] != u'"') observer->Decided(Decision::kCommandLineFirst, 0, 1);
+      if (quote != nullptr && quote[1] != 0)
+        observer->Decided(Decision::kCommandLineRest, static_cast<std::size_t>(quote + 1 - commandLine),
+                          wstr::Len(quote + 1));
+    }
   } else {
     length = wstr::Len(commandLine);
   }

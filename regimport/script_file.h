@@ -47,8 +47,9 @@ class CScriptFile {
   CScriptFile(const CScriptFile&) = delete;
   CScriptFile& operator=(const CScriptFile&) = delete;
 
-  // Opens the script named by the command line (optionally in double quotes) in text mode.
-  void Open(const char16_t* commandLine);
+  // Opens the script named by the command line (optionally in double quotes) in text mode;
+  // observer, when not nullptr, is told what of the command line is not part of the path.
+  void Open(const char16_t* commandLine, LineObserver* observer = nullptr);
   // Closes the stream if one is open.
   void Close();
   // Reads one whole physical line without its line feed: kLineRead, kLineEndOfFile, kLineReadError,

@@ -236,6 +236,14 @@ FindingText RegistryFinding(Decision decision, std::u16string_view text, const R
                   (text.substr(0, 1) == u"["
                        ? "; as it begins with '[', the values after it are not stored until the next key line"
                        : "")};
+    case Decision::kCommandLineFirst:
+      return {Severity::kWarning, "importer-command-line",
+              "the importer's command line holds a double quote, so its first character " + Quoted(text) +
+                  " is dropped as an opening double quote would be; begin the command line with the double quote"};
+    case Decision::kCommandLineRest:
+      return {Severity::kWarning, "importer-command-line",
+              "the importer's script path ends at the second double quote: the rest of its command line, " +
+                  Quoted(text) + ", is ignored"};
     case Decision::kValueBeforeKey:
       return {Severity::kWarning, "value-before-key", "a value before the first key line is not stored"};
     case Decision::kValueAfterNoKey:
@@ -329,6 +337,8 @@ std::vector<const char*> FindingIds(brixcopy::Decision decision) {
       return {"ignored-text"};
     case Decision::kNoDestination:
       return {"no-destination"};
+    case Decision::kSkippedLine:
+      return {"cr-line-end"};
     case Decision::kRelativeIntoFile:
       return {"relative-into-file"};
     case Decision::kForwardSlash:

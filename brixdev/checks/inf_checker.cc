@@ -45,7 +45,8 @@ std::string Describe(BinaryKind kind) {
 }
 
 // The binary kind of a device file; kOther also when it cannot be read.
-BinaryInfo ReadDeviceBinary(std::u16string_view path, bool* script) {
+BinaryInfo ReadDeviceBinary(std::u16string_view path, bool* script, CheckDevice* device) {
+  if (device != nullptr) device->Prepare(path);
   std::string bytes;
   if (!ReadDeviceFile(path, kReadLimit, &bytes)) return BinaryInfo{};
   *script = bytes.size() >= 2 && bytes[0] == '#' && bytes[1] == '!';
@@ -90,7 +91,7 @@ void InfChecker::Register(const ParsedLine& line) {
       break;
   }
   bool script = false;
-  const BinaryInfo info = ReadDeviceBinary(path, &script);
+  const BinaryInfo info = ReadDeviceBinary(path, &script, script_.device);
   if (!IsLibrary(info.kind)) {
     Report(line.line, column, Severity::kError, "not-a-library",
            Path(path) + " is " + Describe(info.kind) + ", not a library: registering it fails");
@@ -183,7 +184,7 @@ bool InfChecker::ProgramPresent(const ParsedLine& line, const std::u16string& pr
       break;
   }
   bool script = false;
-  const BinaryInfo info = ReadDeviceBinary(program, &script);
+  const BinaryInfo info = ReadDeviceBinary(program, &script, script_.device);
   const bool runnable = info.kind == BinaryKind::kWindowsProgram || info.kind == BinaryKind::kHostProgram ||
                         (info.kind == BinaryKind::kOther && script);
   if (!runnable) {
@@ -225,6 +226,7 @@ bool InfChecker::CopyWildcard(const ParsedLine& line) {
            "the line has no destination: the files go to the root folder \\");
   }
   const auto matches = Matches(plan.pattern);
+  std::vector<std::pair<std::u16string, std::u16string>> copies;  // the files the line copies, from and to
   for (const auto& [name, folder] : matches) {
     char16_t from[kPathChars], target[kPathChars];
     if (!brixcopy::MatchPaths(plan, name.c_str(), from, target)) {
@@ -236,14 +238,17 @@ bool InfChecker::CopyWildcard(const ParsedLine& line) {
     } else {
       Written(line, target);
       copiedFrom_[PathKey(target)] = from;
+      copies.emplace_back(from, target);
     }
   }
   // The target is meant to be a folder: only a slash in its path is news.
   Decisions created(plan.targetDir);
   brixcopy::CreatePath(plan.targetDir, &created);
-  if (created.Find(brixcopy::Decision::kForwardSlash) != nullptr) SlashInPath(line, line.destinationColumn, plan.targetDir);
+  PathCreated(line, plan.targetDir, created);
   Decisions copied(plan.pattern);
   brixcopy::RunWildcardCopy(plan, line.source.c_str(), &copied);
+  if (script_.device != nullptr)
+    for (const auto& [from, to] : copies) script_.device->Copied(from, to);
   if (copied.Find(brixcopy::Decision::kWildcardNoMatch) != nullptr) {
     Report(line.line, line.sourceColumn, Severity::kWarning, "empty-wildcard",
            "wildcard " + Path(plan.pattern) + " matches nothing: the line copies nothing");
@@ -287,7 +292,7 @@ void InfChecker::CopyFile(const ParsedLine& line) {
   }
   Decisions created(destination.c_str());
   brixcopy::CreatePath(destination.c_str(), &created);
-  if (created.Find(brixcopy::Decision::kForwardSlash) != nullptr) SlashInPath(line, line.destinationColumn, destination);
+  PathCreated(line, destination, created);
   const bool madeFolder = created.Find(brixcopy::Decision::kFolderFromPath) != nullptr;
   if (madeFolder || LookUp(destination) == EntryKind::kFolder) {
     std::string text = "destination " + Path(destination);
@@ -307,12 +312,15 @@ void InfChecker::CopyFile(const ParsedLine& line) {
   }
   Written(line, destination);
   copiedFrom_[PathKey(destination)] = source;
+  if (script_.device != nullptr) script_.device->Copied(source, destination);
 }
 
-void InfChecker::SlashInPath(const ParsedLine& line, int column, const std::u16string& path) {
-  Report(line.line, column, Severity::kWarning, "forward-slash",
-         "the installer creates folders only at backslashes, so those before a '/' in " + Path(path) +
-             " are not created: write device paths with backslashes");
+void InfChecker::PathCreated(const ParsedLine& line, const std::u16string& path, const Decisions& created) {
+  if (created.Find(brixcopy::Decision::kForwardSlash) != nullptr) {
+    Report(line.line, line.destinationColumn, Severity::kWarning, "forward-slash",
+           "the installer creates folders only at backslashes, so those before a '/' in " + Path(path) +
+               " are not created: write device paths with backslashes");
+  }
 }
 
 void InfChecker::QuotedProgram(const ParsedLine& line, const brixcopy::StartPlan& plan, const Decisions& planned) {
@@ -321,10 +329,13 @@ void InfChecker::QuotedProgram(const ParsedLine& line, const brixcopy::StartPlan
     return line.resolved ? line.sourceColumn : line.sourceColumn + static_cast<int>(made.offset);
   };
   if (const Decisions::Made* first = planned.Find(brixcopy::Decision::kQuoteNotFirst); first != nullptr) {
+    const std::string program = plan.kind == brixcopy::StartKind::kMissingQuote
+                                    ? ""
+                                    : " and takes the text up to the next double quote as the program, " +
+                                          Quoted(plan.program);
     Report(line.line, column(*first), Severity::kWarning, "quoted-program",
            "the entry holds a double quote but does not begin with one: the installer drops its first character " +
-               Quoted(first->text) + " all the same and takes the text up to the next double quote as the program, " +
-               Quoted(plan.program) + "; put the program path first, in double quotes");
+               Quoted(first->text) + " all the same" + program + "; put the program path first, in double quotes");
   }
   if (const Decisions::Made* after = planned.Find(brixcopy::Decision::kAfterQuoteSkipped); after != nullptr) {
     Report(line.line, column(*after), Severity::kWarning, "quoted-program",

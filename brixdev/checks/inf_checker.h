@@ -76,8 +76,8 @@ class InfChecker {
   bool ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& what,
                       bool quoteNotFirst);
   void IgnoredDestination(const ParsedLine& line, const char* action);
-  // Reports a "/" in a path the installer creates folders for.
-  void SlashInPath(const ParsedLine& line, int column, const std::u16string& path);
+  // Reports what creating the folders of path decided: a "/" that divides nothing.
+  void PathCreated(const ParsedLine& line, const std::u16string& path, const Decisions& created);
   // Reports what the split of a quoted program path drops.
   void QuotedProgram(const ParsedLine& line, const brixcopy::StartPlan& plan, const Decisions& planned);
   // Reports that subject, a file the line needs, is missing, and the consequence: an error, or a

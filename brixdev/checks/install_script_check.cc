@@ -9,6 +9,7 @@
 
 #include "brixdev/checks/decision_findings.h"
 #include "brixdev/checks/inf_checker.h"
+#include "brixdev/device/check_device.h"
 #include "brixdev/text.h"
 #include "installer/inf_line.h"
 #include "installer/line_rules.h"
@@ -120,6 +121,7 @@ class ScriptReader {
         const std::size_t cr = pieces[k].text.find(u'\r');
         // A lone carriage return at the very end of a line ends nothing but does no harm either.
         if (cr != std::u16string::npos && pieces[k].text.find_first_not_of(u"\r\n", cr) != std::u16string::npos) {
+          crLines_.insert(pieces[k].line);
           checker_->Report(pieces[k].line, pieces[k].offset + static_cast<int>(cr) + 1, Severity::kError,
                            "cr-line-end",
                            "carriage return without line feed: the installer reads on across it, so the "
@@ -133,7 +135,14 @@ class ScriptReader {
 
   // Checks one read of the installer; false when the installer stops the script at it.
   bool CheckPiece(const Piece& piece) {
-    const char16_t* text = brixcopy::ScriptLineText(piece.text.c_str());
+    Decisions skipped(piece.text.c_str());
+    const char16_t* text = brixcopy::ScriptLineText(piece.text.c_str(), &skipped);
+    if (const Decisions::Made* cr = skipped.Find(brixcopy::Decision::kSkippedLine);
+        cr != nullptr && crLines_.insert(piece.line).second) {
+      checker_->Report(piece.line, piece.offset + static_cast<int>(cr->offset) + 1, Severity::kError, "cr-line-end",
+                       "a line that begins with a carriage return is skipped whole: the installer reads on across "
+                       "it, so the line behind it never runs");
+    }
     if (text == nullptr) return true;
     ParsedLine line;
     line.line = piece.line;
@@ -293,6 +302,7 @@ class ScriptReader {
   }
 
   InfChecker* checker_;
+  std::set<int> crLines_;  // lines with a carriage return reported
   int stopColumn_ = 1;  // where the line the script may stop at begins
 };
 
@@ -308,6 +318,7 @@ bool CheckInstallScript(const InstallScript& script, Diagnostics* out,
     *error = "the package directory " + Utf8(script.packageDir) + " is longer than 259 characters";
     return false;
   }
+  if (script.device != nullptr) script.device->Prepare(script.path);
   std::vector<Piece> pieces;
   if (!ReadPieces(script.path, &pieces, error)) return false;
   InfChecker checker(script, out, importerRun);

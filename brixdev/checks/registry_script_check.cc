@@ -29,12 +29,6 @@ using brixparse::LineTrace;
 
 namespace {
 
-std::u16string Lower(std::u16string text) {
-  for (char16_t& c : text)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 0x20);
-  return text;
-}
-
 // Watches the importer's parse: each decision it makes becomes a finding, and
 // each line it parsed is looked at for what a desktop editor would read into
 // it. The decisions of a line are held until the line is parsed, so that a
@@ -142,7 +136,7 @@ class RegChecker : public brixparse::DecisionObserver {
     std::u16string word;
     std::size_t wordEnd = 0;
     CBrixparse::GetToken(std::u16string(valueText).c_str(), word, wordEnd);
-    if ((entry.type == kRegExpandSz || entry.type == kRegMultiSz) && !word.empty() && Lower(word)[0] == u'h')
+    if ((entry.type == kRegExpandSz || entry.type == kRegMultiSz) && !word.empty() && (word[0] == u'h' || word[0] == u'H'))
       Utf16Bytes(entry, valueAt);
   }
 
@@ -172,13 +166,14 @@ class RegChecker : public brixparse::DecisionObserver {
 }  // namespace
 
 ScriptCheck CheckRegistryScript(const std::u16string& commandLine,
-                                const std::function<std::string(const std::u16string&)>& nameOf, Diagnostics* out) {
+                                const std::function<std::string(const std::u16string&)>& nameOf, Diagnostics* out,
+                                brixparse::LineObserver* commandLineObserver) {
   // The importer's command-line rule names the script; knowing its path first
   // lets nameOf name it, and have its content in place, before it is read.
   std::string name;
   {
     CScriptFile probe;
-    probe.Open(commandLine.c_str());
+    probe.Open(commandLine.c_str(), commandLineObserver);
     if (probe.stream == nullptr) return ScriptCheck::kCannotOpen;
     name = nameOf(probe.path);
     if (name.empty()) return ScriptCheck::kChecked;

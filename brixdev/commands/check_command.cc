@@ -7,6 +7,7 @@
 
 #include <set>
 
+#include "brixdev/checks/decision_findings.h"
 #include "brixdev/checks/diagnostics.h"
 #include "brixdev/checks/install_script_check.h"
 #include "brixdev/checks/registry_script_check.h"
@@ -76,6 +77,19 @@ bool PlaceInDevice(const std::string& device, const std::string& path, std::u16s
 
 std::u16string BaseOf(const std::string& file) { return Utf16(file.substr(file.rfind('/') + 1)); }
 
+// What the importer's command-line rule leaves out of the script's path.
+class CommandLineDecisions final : public brixparse::LineObserver {
+ public:
+  explicit CommandLineDecisions(const std::u16string& commandLine) : commandLine_(commandLine) {}
+  void Decided(brixparse::Decision decision, std::size_t offset, std::size_t length) override {
+    made.emplace_back(decision, commandLine_.substr(offset, length));
+  }
+  std::vector<std::pair<brixparse::Decision, std::u16string>> made;
+
+ private:
+  const std::u16string& commandLine_;
+};
+
 class PathCheck {
  public:
   PathCheck(const CheckRequest& request, Diagnostics* out, std::set<std::string>* checked)
@@ -98,22 +112,36 @@ class PathCheck {
     device_.Activate();
     const DebugSilencer quiet;
     if (target.kind == Kind::kRegistryScript) {
-      const ScriptCheck result = CheckRegistryScript(place, [&](const std::u16string&) { return target.name; }, out_);
-      if (result == ScriptCheck::kChecked) return true;
-      *error = "the importer cannot " + std::string(result == ScriptCheck::kCannotOpen ? "open " : "read ") + target.name;
-      return false;
+      const auto nameOf = [&](const std::u16string& devicePath) {
+        device_.Prepare(devicePath);
+        return target.name;
+      };
+      const ScriptCheck result = CheckRegistryScript(place, nameOf, out_);
+      if (result != ScriptCheck::kChecked) {
+        *error = "the importer cannot " + std::string(result == ScriptCheck::kCannotOpen ? "open " : "read ") + target.name;
+        return false;
+      }
+      return Prepared(error);
     }
     InstallScript script;
     script.packageDir = place;
     script.path = place + u"\\" + BaseOf(target.file);
     script.name = target.name;
     script.installersAssumed = request_.device.empty();
+    script.device = &device_;
     const bool read = CheckInstallScript(script, out_, [&](const ImporterRun& run) { ImporterRuns(script, run); }, error);
     if (read && !unreadable_.empty()) *error = "the importer cannot read " + unreadable_;
-    return read && unreadable_.empty();
+    return read && unreadable_.empty() && Prepared(error);
   }
 
  private:
+  // True when every file the check read had its content; else false with *error.
+  bool Prepared(std::string* error) const {
+    if (device_.PrepareError().empty()) return true;
+    *error = device_.PrepareError();
+    return false;
+  }
+
   void ImporterRuns(const InstallScript& script, const ImporterRun& run) {
     if (!run.hasCommandLine) {
       out_->Add(script.name, run.line, run.column, Severity::kWarning, "missing-registry-script",
@@ -122,10 +150,16 @@ class PathCheck {
     }
     std::string name;
     const auto nameOf = [&](const std::u16string& devicePath) {
+      device_.Prepare(devicePath);
       name = NameOf(devicePath, run.copiedFrom);
       return checked_->insert(name).second ? name : std::string();
     };
-    const ScriptCheck result = CheckRegistryScript(run.commandLine, nameOf, out_);
+    CommandLineDecisions taken(run.commandLine);
+    const ScriptCheck result = CheckRegistryScript(run.commandLine, nameOf, out_, &taken);
+    for (const auto& [decision, text] : taken.made) {
+      const FindingText finding = RegistryFinding(decision, text, RegistryLine{});
+      out_->Add(script.name, run.line, run.column, finding.severity, finding.id, finding.message);
+    }
     if (result == ScriptCheck::kCannotRead) unreadable_ = name;
     if (result == ScriptCheck::kCannotOpen) {
       out_->Add(script.name, run.line, run.column, Severity::kError, "missing-registry-script",

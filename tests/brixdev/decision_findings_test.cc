@@ -70,6 +70,8 @@ const ImporterCase kImporter[] = {
     {D::kBackslashAtEnd, kKey + "\"h\"=hex:01,\\\n02\\\n", "backslash-at-end", 3},
     {D::kLineTooLong, kKey + "\"s\"=\"" + std::string(4u << 20, 'x') + "\"\n", "line-too-long"},
     {D::kValueBeforeKey, "\"early\"=dword:1\n" + kKey, "value-before-key", 1},
+    {D::kCommandLineFirst, "", "importer-command-line", 1},
+    {D::kCommandLineRest, "", "importer-command-line", 1},
     {D::kValueAfterNoKey, "[HKEY_LOCAL_MACHINE\\A\n\"lost\"=dword:1\n", "value-after-no-key"},
     {D::kZeroCharacter, kKey + "\"z\"=\"v" + std::string(1, '\0') + "\"\n", "zero-character"},
     {D::kNoEntry, kKey + "garbage here\n", "no-entry"},
@@ -103,7 +105,13 @@ TEST(DecisionFindings, EveryImporterDecisionHasAFindingOnItsLine) {
   for (const ImporterCase& c : kImporter) {
     SCOPED_TRACE(c.id);
     shown.insert(static_cast<int>(c.decision));
-    const std::vector<Finding> found = Check("s.reg", c.script);
+    // Decisions about the importer's command line stand on the install script's run line.
+    const bool commandLine = c.script.empty();
+    const std::vector<Finding> found =
+        commandLine ? Check("pkg/BrixCopy.inf",
+                            "'\"\\Windows\\Brixparse.exe\" x\\Storage Card\\BrixCopy\\s.reg\" /s' -x\n",
+                            {{"pkg/s.reg", kKey}})
+                    : Check("s.reg", c.script);
     EXPECT_TRUE(HasFinding(found, c.line, c.id)) << Shown(found);
     bool listed = false;
     for (const char* id : brixdev::FindingIds(c.decision)) listed = listed || std::string(id) == c.id;
@@ -133,6 +141,7 @@ const InstallerCase kInstaller[] = {
     {I::kSeveralActions, "'\\Windows\\Brixparse.exe' -x -e\n", {}, "option-order"},
     {I::kIgnoredOptionText, "'\\Windows\\Brixparse.exe' -x -q\n", {}, "ignored-text"},
     {I::kRelativeWildcard, "'drivers\\*' '\\Windows'\n", {{"drivers/a.dll", "a"}}, "relative-wildcard"},
+    {I::kSkippedLine, "\r'a.txt' '\\D'\n", {{"a.txt", "a"}}, "cr-line-end"},
     {I::kWildcardNoMatch, "'\\none\\*' '\\D'\n", {}, "empty-wildcard"},
     {I::kFolderFromPath, "'\\Storage Card\\BrixCopy\\a.txt' '\\Data\\README'\n", {{"a.txt", "a"}}, "destination-folder"},
     {I::kQuoteNotFirst, "'\\Windows\\Brixparse.exe \"\\s.reg\"' -x\n", {}, "quoted-program"},

@@ -178,6 +178,36 @@ TEST(InstallScriptCheckPaths, RegistryScriptsHandedToTheImporterAreCheckedUnderT
   EXPECT_EQ(status, 0);
 }
 
+TEST(InstallScriptCheckPaths, LargeFilesAreCheckedByTheirContentWhereTheCheckReadsIt) {
+  // Files of a megabyte or more stand in empty on the check device until the
+  // check reads them: a registry script copied before the importer reads it,
+  // a library copied before it is registered, an install script, a data file.
+  const std::string padding = std::string(1 << 20, ';') + "\n";
+  std::string comments;  // 6000 comment lines, 1.2 MB
+  for (int i = 0; i < 6000; ++i) comments += "; " + std::string(197, 'c') + "\n";
+  wbtest::TempFolder folder;
+  folder.Write("pkg/BrixCopy.inf", comments +
+                                       "'big.reg' '\\Temp'\n'\\Temp\\big.reg' '\\Temp\\again.reg'\n"
+                                       "'\\Windows\\Brixparse.exe \\Temp\\again.reg' -x\n'\\big\\*' '\\Windows'\n"
+                                       "'\\Windows\\none.dll' -r\n'\\Windows\\yes.dll' -r\n'data.bin' '\\Data'\n");
+  folder.Write("pkg/big.reg", padding + "[HKEY_LOCAL_MACHINE\\A]\n\"w\"=dword:1 junk\n");
+  folder.Write("pkg/big/none.dll", wbtest::MakePe(true, {"DllGetClassObject"}) + std::string(1 << 20, '\0'));
+  folder.Write("pkg/big/yes.dll", wbtest::MakePe(true, {"DllRegisterServer"}) + std::string(1 << 20, '\0'));
+  folder.Write("pkg/data.bin", std::string(3 << 20, 'd'));
+  int status = -1;
+  const std::vector<Finding> found = Check(folder.path() + "/pkg", "", &status);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].file, folder.path() + "/pkg/BrixCopy.inf");
+  EXPECT_EQ(found[0].line, 6005);
+  EXPECT_EQ(found[0].id, "no-register-export");
+  EXPECT_EQ(found[1].file, folder.path() + "/pkg/big.reg");
+  EXPECT_EQ(found[1].line, 3);
+  EXPECT_EQ(found[1].id, "text-after-value");
+  EXPECT_EQ(status, 1);
+  // The package is as it was.
+  EXPECT_EQ(wbtest::ReadFile(folder.path() + "/pkg/data.bin"), std::string(3 << 20, 'd'));
+}
+
 TEST(InstallScriptCheckPaths, AnInstallScriptOfAnyNameHasItsFolderAsPackage) {
   wbtest::TempFolder folder;
   const std::string script = folder.Write("other/setup.inf", "'a.txt' '\\D'\n'gone.txt' '\\D'\n");

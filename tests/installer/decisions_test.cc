@@ -89,6 +89,12 @@ const Case kCases[] = {
      {{D::kForwardSlash, "/"}, {D::kWildcardNoMatch, "\\Windows\\BrixCopy\\sub/x*"}}},
     {"PathMadeAFolder", Path("\\Data\\README"), {{D::kFolderFromPath, "\\Data\\README"}}},
     {"SlashInAPathToCreate", Path("\\Data/Sub\\a.txt"), {{D::kForwardSlash, "/"}}},
+    {"LineBeginningWithACarriageReturn",
+     [](Recorder* r) {
+       EXPECT_EQ(ScriptLineText(u"  \r'a.txt' '\\D'\n", r), nullptr);
+       EXPECT_EQ(ScriptLineText(u"\r\n", r), nullptr);
+     },
+     {{D::kSkippedLine, "\r'a.txt' '\\D'\n"}}},
     {"QuoteNotFirst", Start("\\Windows\\app.exe \"a b\" -k"), {{D::kQuoteNotFirst, "\\"}}},
     {"UnitAfterTheClosingQuote", Start("\"\\a b.exe\"-s"), {{D::kAfterQuoteSkipped, "-"}}},
     {"CabInsideTheEntry", Start("\\Windows\\tool.exe \\x.CAB /q"), {{D::kCabInEntry, ".CAB"}}},

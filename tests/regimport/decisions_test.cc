@@ -128,6 +128,30 @@ TEST(ImporterDecisionLimits, LineTooLongAndDataTooLarge) {
   EXPECT_EQ(Observe(kKey + "\"big\"=hex:" + bytes + "\n").seen, (std::vector<Seen>{{D::kDataTooLarge, 2, 7}}));
 }
 
+TEST(ImporterDecisionLimits, CommandLinesTellWhatIsNoPath) {
+  struct Taken : LineObserver {
+    void Decided(Decision decision, std::size_t offset, std::size_t length) override {
+      seen.push_back({decision, offset, length});
+    }
+    std::vector<Seen> seen;  // offset and length in place of line and column
+  };
+  plat::fake::Reset();
+  plat::fake::AddFile(u"\\Temp\\a b.reg", "");
+  const std::pair<std::u16string, std::vector<Seen>> cases[] = {
+      {u"\"\\Temp\\a b.reg\"", {}},
+      {u"\\Temp\\a b.reg", {}},
+      {u"\"\\Temp\\a b.reg\" /s", {{D::kCommandLineRest, 15, 3}}},
+      {u"x\\Temp\\a b.reg\" -q\"", {{D::kCommandLineFirst, 0, 1}, {D::kCommandLineRest, 15, 4}}},
+  };
+  for (const auto& [commandLine, expected] : cases) {
+    Taken taken;
+    CScriptFile file;
+    file.Open(commandLine.c_str(), &taken);
+    EXPECT_NE(file.stream, nullptr);
+    EXPECT_EQ(taken.seen, expected);
+  }
+}
+
 TEST(ImporterDecisionLimits, EveryParsedLineIsShown) {
   plat::fake::Reset();
   plat::fake::AddFile(regtest::kScriptPath, kKey + "\n; c\n\"a\"=dword:1\n");
