@@ -150,7 +150,9 @@ int CBrixparse::ParseEntry(CLineEntry& entry, const std::u16string& line, LineOb
   // The text of a line ends at its first zero unit.
   const char16_t* text = line.c_str();
   const Reporter report(observer, text);
-  const char16_t* lineEnd = EndOf(text);
+  // The line's end is looked for only when someone observes: the parse itself
+  // never needs it but for a string value, which runs to it.
+  const char16_t* lineEnd = report ? EndOf(text) : nullptr;
   if (report && lineEnd != text + line.size()) report(Decision::kZeroCharacter, lineEnd, text + line.size());
   // Only a "[" or a double quote can open an entry. With any other first
   // delimiter the first token is a word (":") or no name at all, and a word
@@ -197,7 +199,7 @@ int CBrixparse::ParseEntry(CLineEntry& entry, const std::u16string& line, LineOb
   Token type;
   if (*value == u'"') {
     type.begin = value;
-    type.end = lineEnd;
+    type.end = lineEnd != nullptr ? lineEnd : EndOf(value);
   } else {
     type = CutToken(value);
     if (type.end == nullptr || type.delimiter == u'=' || type.delimiter == u'[') {

@@ -167,14 +167,15 @@ void ReportBlankAfterBackslash(const std::u16string& physical, std::size_t numbe
                   std::u16string_view(physical).substr(length - 1));
 }
 
-}  // namespace
-
-int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical, LineTrace* trace) {
+// The reading of a logical line; traced is a separate instantiation, so that
+// the untraced read keeps its plain code.
+template <bool kTraced>
+int ReadLogical(CScriptFile& file, std::u16string& physical, std::u16string& logical, LineTrace* trace) {
   logical.clear();
   int result = file.ReadLine(physical);
   if (result == kLineEndOfFile || result == kLineReadError) return result;
   bool tooLong = result == kLineTooLong;
-  if (trace != nullptr) {
+  if constexpr (kTraced) {
     trace->Begin(file.physicalLines, physical);
     if (!tooLong) ReportCarriageReturn(physical, file.physicalLines, *trace);
   }
@@ -192,7 +193,8 @@ int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string&
     continues = !physical.empty() && physical.back() == u'\\';
   }
   // Where the last continuation backslash stood, for a script that ends behind it.
-  DecisionPlace backslash{file.physicalLines, physical.size()};
+  [[maybe_unused]] DecisionPlace backslash;
+  if constexpr (kTraced) backslash = DecisionPlace{file.physicalLines, physical.size()};
   // Once the joined line is too long it is still read to its end, so that
   // the next logical line starts where it should, but nothing more is kept.
   while (continues) {
@@ -205,18 +207,18 @@ int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string&
     }
     result = file.ReadLine(physical);
     if (result == kLineEndOfFile) {
-      if (trace != nullptr) trace->DecidedAt(Decision::kBackslashAtEnd, backslash, u"\\");
+      if constexpr (kTraced) trace->DecidedAt(Decision::kBackslashAtEnd, backslash, u"\\");
       break;
     }
     if (result == kLineReadError) return kLineReadError;
     if (result == kLineTooLong) {
       tooLong = true;
       continues = file.overLong.last == u'\\';
-      backslash = DecisionPlace{file.physicalLines, 1};
+      if constexpr (kTraced) backslash = DecisionPlace{file.physicalLines, 1};
     } else {
       continues = !physical.empty() && physical.back() == u'\\';
-      backslash = DecisionPlace{file.physicalLines, physical.size()};
-      if (trace != nullptr) {
+      if constexpr (kTraced) {
+        backslash = DecisionPlace{file.physicalLines, physical.size()};
         trace->Continue(logical.size(), file.physicalLines);
         ReportCarriageReturn(physical, file.physicalLines, *trace);
         if (!continues) ReportBlankAfterBackslash(physical, file.physicalLines, *trace);
@@ -235,6 +237,13 @@ int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string&
   logical.clear();
   if (lead != 0) logical.push_back(lead);
   return kLineTooLong;
+}
+
+}  // namespace
+
+int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical, LineTrace* trace) {
+  return trace != nullptr ? ReadLogical<true>(file, physical, logical, trace)
+                          : ReadLogical<false>(file, physical, logical, nullptr);
 }
 
 bool BeginsKeyLine(const std::u16string& line) {

@@ -10,7 +10,6 @@
 namespace brixparse::forms {
 namespace {
 
-bool IsSpace(char16_t c) { return c == u' '; }
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // The value of a hexadecimal digit, or -1 for any other character.
@@ -151,19 +150,6 @@ void ReportListString(const char16_t* q, const char16_t* end, const Reporter& re
 }
 
 }  // namespace
-
-const char16_t* SkipBlanks(const char16_t* begin, const char16_t* end) {
-  while (begin < end && IsBlank(*begin)) ++begin;
-  return begin;
-}
-
-const char16_t* EndOf(const char16_t* p) { return p + std::char_traits<char16_t>::length(p); }
-
-bool HoldsNonSpace(const char16_t* begin, const char16_t* end) {
-  for (; begin < end; ++begin)
-    if (!IsSpace(*begin)) return true;
-  return false;
-}
 
 std::uint32_t HexRange(const char16_t* p, NumberScan* scan) {
   bool zero = false;

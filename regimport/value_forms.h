@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "regimport/decisions.h"
@@ -34,11 +35,18 @@ struct NumberScan {
 };
 
 // The first unit of [begin, end) that is not a space or tab, or end.
-const char16_t* SkipBlanks(const char16_t* begin, const char16_t* end);
+inline const char16_t* SkipBlanks(const char16_t* begin, const char16_t* end) {
+  while (begin < end && (*begin == u' ' || *begin == u'\t')) ++begin;
+  return begin;
+}
 // The end of the text at p (its terminator).
-const char16_t* EndOf(const char16_t* p);
+inline const char16_t* EndOf(const char16_t* p) { return p + std::char_traits<char16_t>::length(p); }
 // True when [begin, end) holds units other than spaces.
-bool HoldsNonSpace(const char16_t* begin, const char16_t* end);
+inline bool HoldsNonSpace(const char16_t* begin, const char16_t* end) {
+  for (; begin < end; ++begin)
+    if (*begin != u' ') return true;
+  return false;
+}
 
 // Reads a hexadecimal number after leading blanks, controls, "0" and "x", up to the first other unit.
 std::uint32_t HexRange(const char16_t* p, NumberScan* scan = nullptr);
