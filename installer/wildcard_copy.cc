@@ -104,6 +104,10 @@ void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource, LineO
                        lineSource, plat::LastError());
     }
   } while (plat::FindNextMatch(search.Get(), &match));
+  // The end of the matches is error 18; any other error is a search that
+  // stopped early, and the files it did not list were not copied.
+  if (const std::uint32_t error = plat::LastError(); error != kErrorNoMoreFiles)
+    plat::DebugPrint(u"BrixCopy: Failed to copy file: %s\r\nGetLastError returned: %d\r\n", lineSource, error);
 }
 
 }  // namespace brixcopy

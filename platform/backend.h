@@ -17,4 +17,13 @@ File* OpenFile(const char16_t* path, Access access, Disposition disposition, Sha
 // Moves the file position to the start; false on failure.
 bool SeekToStart(File* file);
 
+// What an operation whose own allocation failed yields: failed, with the last
+// error 8 (not enough memory), so that the program reports it like any other
+// failed call instead of being ended by an exception.
+template <typename T>
+T OutOfMemory(T failed) {
+  SetLastErrorCode(kErrorNotEnoughMemory);
+  return failed;
+}
+
 }  // namespace plat::backend

@@ -1,5 +1,6 @@
 // Debug formatting shared by every backend; each backend supplies DebugOutput.
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "platform/platform.h"
@@ -26,7 +27,7 @@ void AppendDecimal(std::u16string& out, std::int32_t value) {
 
 }  // namespace
 
-void DebugPrintArgs(const char16_t* fmt, const DebugArg* args, std::size_t count) {
+void DebugPrintArgs(const char16_t* fmt, const DebugArg* args, std::size_t count) try {
   if (fmt == nullptr) return;
   std::u16string out;
   std::size_t next = 0;
@@ -60,6 +61,8 @@ void DebugPrintArgs(const char16_t* fmt, const DebugArg* args, std::size_t count
     }
   }
   DebugOutput(out.c_str());
+} catch (const std::bad_alloc&) {
+  // Out of memory here leaves nothing to report with.
 }
 
 }  // namespace plat

@@ -101,6 +101,8 @@ bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got);
 bool FileWrite(File* file, const void* buffer, std::uint32_t n, std::uint32_t* written);
 // Closes the file.
 bool FileClose(File* file);
+// Deletes a file (not a folder); false on failure.
+bool FileDelete(const char16_t* path);
 
 // One result of a directory search: the bare name of the match.
 struct FindData {

@@ -3,6 +3,7 @@
 // alike); writes go straight to the file, so closing has nothing left to flush.
 #include <array>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "platform/backend.h"
@@ -91,7 +92,7 @@ const char16_t* PathOf(const Stream* stream) { return stream != nullptr ? stream
 
 }  // namespace
 
-Stream* StreamOpen(const char16_t* path, const char16_t* mode) {
+Stream* StreamOpen(const char16_t* path, const char16_t* mode) try {
   detail::ObservedCall call("StreamOpen", path);
   if (call.injected() != 0) {
     SetLastErrorCode(call.injected());
@@ -113,9 +114,11 @@ Stream* StreamOpen(const char16_t* path, const char16_t* mode) {
   auto stream = std::make_unique<Stream>(file, path);
   call.Finish(true, 0, mode);
   return stream.release();
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<Stream*>(nullptr));
 }
 
-char16_t* StreamReadLine(char16_t* buffer, int n, Stream* stream, std::size_t* count) {
+char16_t* StreamReadLine(char16_t* buffer, int n, Stream* stream, std::size_t* count) try {
   detail::ObservedCall call("StreamReadLine", PathOf(stream));
   if (count != nullptr) *count = 0;
   if (stream == nullptr || buffer == nullptr) {
@@ -139,6 +142,10 @@ char16_t* StreamReadLine(char16_t* buffer, int n, Stream* stream, std::size_t* c
   if (count != nullptr) *count = result.count;
   call.Finish(true, static_cast<std::int64_t>(result.count), buffer);
   return buffer;
+} catch (const std::bad_alloc&) {
+  // A line longer than memory allows is a read error of the stream.
+  if (stream != nullptr) stream->error = true;
+  return backend::OutOfMemory(static_cast<char16_t*>(nullptr));
 }
 
 std::size_t StreamReadInt32(std::int32_t* value, Stream* stream) {

@@ -73,8 +73,11 @@ CKeyNode* CBrixparse::ParseFile() {
     plat::SetLastErrorCode(plat::kErrorNotEnoughMemory);
   }
   if (result == kLineEndOfFile) return keys.get();
-  // Nothing of the script is written then; without this line the operator
-  // could not tell a script that was not read from a finished import.
+  // Nothing of the script is written then, so the keys go at once: after
+  // memory ran out, the report needs some of what they hold.
+  keys.reset();
+  // Without this line the operator could not tell a script that was not read
+  // from a finished import.
   plat::DebugPrint(kCannotRead, static_cast<const char16_t*>(file.path), plat::LastError());
   return nullptr;
 }

@@ -3,15 +3,22 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/terminal_text.h"
+
 namespace brixdev {
 
 void Diagnostics::Add(const std::string& file, int line, int column, Severity severity, std::string id,
                       std::string message) {
-  list_.push_back(Diagnostic{file, line, column, severity, std::move(id), std::move(message)});
+  list_.push_back(Diagnostic{file, line, column, severity, std::move(id), std::move(message), {}});
+}
+
+void Diagnostics::Explain(const std::string& file, int line, int column, std::string id, std::string message) {
+  std::string explained = list_.empty() ? std::string() : list_.back().id;
+  list_.push_back(Diagnostic{file, line, column, Severity::kNote, std::move(id), std::move(message), std::move(explained)});
 }
 
 void Diagnostics::AddUnreadable(const std::string& path, std::string message) {
-  unreadable_.push_back(Diagnostic{path, 1, 1, Severity::kError, "unreadable", std::move(message)});
+  unreadable_.push_back(Diagnostic{path, 1, 1, Severity::kError, "unreadable", std::move(message), {}});
 }
 
 bool Diagnostics::HasErrors() const {
@@ -19,41 +26,67 @@ bool Diagnostics::HasErrors() const {
                      [](const Diagnostic& d) { return d.severity == Severity::kError; });
 }
 
-namespace {
-
-void SortFindings(std::vector<Diagnostic>& sorted) {
-  // Stable: a note stays behind the finding it explains at the same place.
-  std::stable_sort(sorted.begin(), sorted.end(), [](const Diagnostic& a, const Diagnostic& b) {
+void SortFindings(std::vector<Diagnostic>& list) {
+  std::stable_sort(list.begin(), list.end(), [](const Diagnostic& a, const Diagnostic& b) {
     if (a.file != b.file) return a.file < b.file;
     if (a.line != b.line) return a.line < b.line;
     return a.column < b.column;
   });
 }
 
-}  // namespace
-
 std::vector<Diagnostic> Diagnostics::Sorted() const {
-  std::vector<Diagnostic> sorted = list_;
-  SortFindings(sorted);
+  // A note that explains the finding before it is sorted as that finding
+  // (stable: right behind it), wherever the note itself points.
+  struct Keyed {
+    Diagnostic place;  // where it sorts
+    std::size_t index;
+  };
+  std::vector<Keyed> keyed;
+  for (std::size_t i = 0; i < list_.size(); ++i) {
+    const bool explains = !list_[i].explains.empty() && i > 0 && !keyed.empty();
+    keyed.push_back(Keyed{explains ? keyed.back().place : list_[i], i});
+  }
+  std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.place.file != b.place.file) return a.place.file < b.place.file;
+    if (a.place.line != b.place.line) return a.place.line < b.place.line;
+    return a.place.column < b.place.column;
+  });
+  std::vector<Diagnostic> sorted;
+  sorted.reserve(keyed.size());
+  for (const Keyed& k : keyed) sorted.push_back(list_[k.index]);
   return sorted;
 }
 
-std::string Diagnostics::Text() const {
+std::vector<Diagnostic> Diagnostics::Reported(const std::set<std::string>& ignored) const {
+  std::vector<Diagnostic> reported;
+  for (Diagnostic& d : Sorted()) {
+    if (ignored.count(d.id) == 0 && (d.explains.empty() || ignored.count(d.explains) == 0))
+      reported.push_back(std::move(d));
+  }
+  return reported;
+}
+
+std::string Diagnostics::FindingsText(const std::vector<Diagnostic>& list, bool colour) {
+  // The colours gcc gives its diagnostics: the place bold, the severity word in its colour.
+  const auto paint = [colour](const char* code, const std::string& text) {
+    return colour ? std::string("\033[") + code + "m" + text + "\033[m" : text;
+  };
+  // Colours are for a terminal: there a package's own text (file names,
+  // script lines) must not drive it, so its control characters are shown.
+  const auto text = [colour](const std::string& t) { return colour ? plat::VisibleControls(t) : t; };
   std::string out;
-  for (const Diagnostic& d : Sorted()) {
-    out += d.file + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": " +
-           SeverityWord(d.severity) + ": " + d.message + " [" + d.id + "]\n";
+  for (const Diagnostic& d : list) {
+    const char* hue = d.severity == Severity::kError ? "01;31" : d.severity == Severity::kWarning ? "01;35" : "01;36";
+    out += paint("01", text(d.file) + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ":") + " " +
+           paint(hue, std::string(SeverityWord(d.severity)) + ":") + " " + text(d.message) + " [" + d.id + "]\n";
   }
   return out;
 }
 
-std::string Diagnostics::Json() const {
-  std::vector<Diagnostic> all = unreadable_;
-  all.insert(all.end(), list_.begin(), list_.end());
-  SortFindings(all);
+std::string Diagnostics::FindingsJson(const std::vector<Diagnostic>& list) {
   std::string out = "[";
   bool first = true;
-  for (const Diagnostic& d : all) {
+  for (const Diagnostic& d : list) {
     out += first ? "\n" : ",\n";
     first = false;
     out += "  {\"file\": " + JsonString(d.file) + ", \"line\": " + std::to_string(d.line) +
@@ -62,6 +95,20 @@ std::string Diagnostics::Json() const {
   }
   out += first ? "]\n" : "\n]\n";
   return out;
+}
+
+Counts Count(const std::vector<Diagnostic>& list) {
+  Counts counts;
+  for (const Diagnostic& d : list) {
+    int& count = d.severity == Severity::kError ? counts.errors : d.severity == Severity::kWarning ? counts.warnings : counts.notes;
+    ++count;
+  }
+  return counts;
+}
+
+std::string SummaryLine(const Counts& counts) {
+  const auto words = [](int n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); };
+  return words(counts.errors, "error") + ", " + words(counts.warnings, "warning") + ", " + words(counts.notes, "note");
 }
 
 const char* SeverityWord(Severity severity) {

@@ -232,6 +232,11 @@ bool InfChecker::CopyWildcard(const ParsedLine& line) {
     if (!brixcopy::MatchPaths(plan, name.c_str(), from, target)) {
       Report(line.line, line.sourceColumn, Severity::kWarning, "path-too-long",
              "the copy of " + Quoted(name) + " fails: its path would be longer than 259 characters");
+    } else if (LookUp(from) == EntryKind::kInvalid) {
+      // A host name the device cannot hold: a character it refuses, or bytes
+      // that are no UTF-8 (shown as U+FFFD).
+      Report(line.line, line.sourceColumn, Severity::kError, "invalid-name",
+             "the copy of " + Quoted(name) + " fails: it is no name the device accepts (error 123)");
     } else if (folder) {
       Report(line.line, line.sourceColumn, Severity::kWarning, "wildcard-folder",
              Path(from) + " is a folder: a wildcard does not enter folders, and the copy of this one fails");

@@ -65,6 +65,8 @@ class InfChecker {
 
   // Adds a finding at line:column of the script.
   void Report(int line, int column, Severity severity, const char* id, const std::string& message);
+  // Adds a note at line:column of the script that explains the finding reported last.
+  void Explain(int line, int column, const char* id, const std::string& message);
 
  private:
   bool CopyWildcard(const ParsedLine& line);

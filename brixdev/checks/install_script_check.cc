@@ -219,8 +219,8 @@ class ScriptReader {
       }
     }
     if (lines.empty()) return;
-    // At the place the script stops, so that the note follows the finding that says why.
-    checker_->Report(pieces[stop].line, stopColumn_, Severity::kNote, "never-run",
+    // At the place the script stops, behind the finding that says why.
+    checker_->Explain(pieces[stop].line, stopColumn_, "never-run",
                      std::string(lines.size() == 1 ? "line " : "lines ") + Ranges(lines) +
                          (lines.size() == 1 ? " never runs" : " never run") + ", because the script stops here");
   }
@@ -310,6 +310,10 @@ class ScriptReader {
 
 void InfChecker::Report(int line, int column, Severity severity, const char* id, const std::string& message) {
   out_->Add(script_.name, line, column, severity, id, message);
+}
+
+void InfChecker::Explain(int line, int column, const char* id, const std::string& message) {
+  out_->Explain(script_.name, line, column, id, message);
 }
 
 bool CheckInstallScript(const InstallScript& script, Diagnostics* out,

@@ -1,268 +1,235 @@
+// Options are read by each command's table alone: an option spelt as the table
+// has it works wherever the command is, in every form (-d DIR, -dDIR,
+// --device DIR, --device=DIR), and nothing else does.
 #include "brixdev/cli/args.h"
 
 #include <cerrno>
-#include <cstddef>
 #include <cstdlib>
+#include <optional>
+
+#include "brixdev/checks/finding_rules.h"
 
 namespace brixdev {
 namespace {
 
-constexpr const char* kOverview =
-    "Usage: brixdev [-d DIR] COMMAND [ARGUMENTS]\n"
-    "\n"
-    "The workbench for installer packages and registry scripts of the device,\n"
-    "and for simulated devices: the folder DIR holds a device's files in DIR/fs\n"
-    "and its registry in DIR/registry.db. Without -d, DIR is the value of the\n"
-    "environment variable BRIX_DEVICE.\n"
-    "\n"
-    "Commands:\n"
-    "  check PATH...         report what the device will do with a package or\n"
-    "                        script, and where it will surprise\n"
-    "  try PACKAGE           install a package on a simulated device and report\n"
-    "                        what changed\n"
-    "  device new DIR        create a fresh simulated device\n"
-    "  reg export [KEY]      print the device registry as a registry script\n"
-    "  reg convert FILE      convert a desktop registry export into a registry script\n"
-    "\n"
-    "Options:\n"
-    "  -d DIR                the device folder\n"
-    "  -h, --help            print this help; COMMAND --help prints the command's\n";
-
-constexpr const char* kCheckHelp =
-    "Usage: brixdev [-d DIR] check [--format text|json] [--at DEVICE-FOLDER] PATH...\n"
-    "\n"
-    "Reports what the device will do with each PATH and where it will surprise,\n"
-    "one finding a line, sorted by file, line and column:\n"
-    "  FILE:LINE:COLUMN: error|warning|note: TEXT [ID]\n"
-    "PATH is a package folder (holding BrixCopy.inf), an install script, or a\n"
-    "registry script (a file whose name ends in .reg). For a package, every\n"
-    "registry script that a line hands to the importer is checked too.\n"
-    "\n"
-    "The package is checked on a throw-away copy of the device DIR (-d), or of a\n"
-    "fresh device as 'device new' makes it, in DEVICE-FOLDER\\BrixCopy (unless it\n"
-    "lies inside DIR already). Copy lines are carried out there, so later lines\n"
-    "see their files; programs are neither started nor registered.\n"
-    "\n"
-    "Options:\n"
-    "  --format json         the findings as a JSON array\n"
-    "  --at DEVICE-FOLDER    where the installer lies (default \\Storage Card)\n"
-    "  -d DIR                the device to check against\n"
-    "\n"
-    "Exit status: 0 no errors, 1 errors found, 2 bad command line or a PATH that\n"
-    "could not be checked (the other PATHs are checked all the same).\n";
-
-constexpr const char* kTryHelp =
-    "Usage: brixdev try PACKAGE [-d DIR] [--at DEVICE-FOLDER] [--json] [--timeout SECONDS]\n"
-    "\n"
-    "Installs the package folder PACKAGE (holding BrixCopy.inf) on a simulated\n"
-    "device: a fresh one, or DIR (created fresh when it does not exist). The\n"
-    "installer goes to DEVICE-FOLDER\\BrixCopy.exe and the package to\n"
-    "DEVICE-FOLDER\\BrixCopy (default \\Storage Card), as on a device; a package\n"
-    "file named Brixparse.exe is replaced by the simulator's importer. The\n"
-    "installer's first start runs, then brixdev prints its debug output and a\n"
-    "report: files created and changed with their sizes, registry keys and\n"
-    "values added and changed, programs started with their command lines.\n"
-    "\n"
-    "Options:\n"
-    "  -d DIR                the device to use (kept afterwards)\n"
-    "  --at DEVICE-FOLDER    where the installer and the package go\n"
-    "  --json                the debug output and the report as one JSON object\n"
-    "  --timeout SECONDS     stop the installer and every program it started when\n"
-    "                        it has not ended after SECONDS (default 300; 0 waits\n"
-    "                        as long as it runs)\n"
-    "\n"
-    "Exit status: 0 a clean install, 1 the installer or the importer reported a\n"
-    "failure (summed up in a last line) or the installer did not end normally or\n"
-    "in time, 2 bad command line, unreadable package or no usable device; 128 plus\n"
-    "the signal's number when brixdev was interrupted.\n";
-
-constexpr const char* kDeviceNewHelp =
-    "Usage: brixdev device new DIR\n"
-    "\n"
-    "Creates a fresh simulated device in DIR (which must not exist or be empty):\n"
-    "DIR/fs with the folders \\Windows, \\Temp, \\Program Files, \\My Documents and\n"
-    "\\Storage Card, and the simulator's registry importer as\n"
-    "\\Windows\\Brixparse.exe. Programs built for the simulator can be copied in;\n"
-    "run them with BRIX_DEVICE=DIR.\n"
-    "\n"
-    "Exit status: 0 created, 2 bad command line or DIR cannot be created.\n";
-
-constexpr const char* kRegExportHelp =
-    "Usage: brixdev [-d DIR] reg export [KEY]\n"
-    "\n"
-    "Prints the registry of the device DIR, or the keys at and below KEY (a full\n"
-    "key path such as HKEY_LOCAL_MACHINE\\Software\\Vendor), as a registry script\n"
-    "that the importer reads back.\n"
-    "\n"
-    "Exit status: 0 done, 1 no such key, 2 bad command line or no usable device.\n";
-
-constexpr const char* kRegConvertHelp =
-    "Usage: brixdev reg convert FILE [-o OUT]\n"
-    "\n"
-    "Converts a registry export of the desktop registry editors (version 5 in\n"
-    "UTF-16 with byte order mark, or REGEDIT4 in ANSI or UTF-8; CR LF or LF) into\n"
-    "a registry script the importer reads as meant: escapes resolved, hex(2) and\n"
-    "hex(7) data as one number per character, long data on continuation lines.\n"
-    "What the importer cannot express (default values, deletions, other types,\n"
-    "names and texts it cannot carry) is left out and reported on standard error\n"
-    "as FILE:LINE:COLUMN: warning: TEXT.\n"
-    "\n"
-    "Options:\n"
-    "  -o OUT                write the script to OUT instead of standard output\n"
-    "\n"
-    "Exit status: 0 all converted, 1 something was left out, 2 bad command line or\n"
-    "unreadable input.\n";
-
 bool IsHelp(const std::string& arg) { return arg == "-h" || arg == "--help"; }
+bool IsOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
 
-// Reads the options and arguments behind the command words; false with command->error set.
-bool ParseCommandArgs(const std::vector<std::string>& words, std::size_t first, Command* command) {
-  bool optionsEnded = false;
-  for (std::size_t i = first; i < words.size(); ++i) {
-    const std::string& arg = words[i];
-    const bool option = !optionsEnded && arg.size() > 1 && arg[0] == '-';
-    if (!option) {
-      command->paths.push_back(arg);
-      continue;
+const CommandSpec* FindCommand(const std::string& words) {
+  for (const CommandSpec& command : Commands())
+    if (words == command.words) return &command;
+  return nullptr;
+}
+
+bool IsGroup(const std::string& word) {
+  for (const GroupSpec& group : Groups())
+    if (word == group.word) return true;
+  return false;
+}
+
+// The option of options that arg names, with the value written into arg itself
+// (--name=value, -nVALUE) in *inlineValue; nullptr when none.
+const OptionSpec* Match(std::span<const OptionSpec> options, const std::string& arg,
+                        std::optional<std::string>* inlineValue) {
+  for (const OptionSpec& option : options) {
+    if (arg.rfind("--", 0) == 0 && option.longName != nullptr) {
+      const std::size_t equals = arg.find('=');
+      if (arg.compare(2, equals == std::string::npos ? std::string::npos : equals - 2, option.longName) != 0) continue;
+      if (equals != std::string::npos) *inlineValue = arg.substr(equals + 1);
+      return &option;
     }
-    const Action action = command->action;
-    auto value = [&](std::string* into) {
-      if (i + 1 >= words.size()) {
-        command->error = "option " + arg + " needs a value";
-        return false;
-      }
-      *into = words[++i];
-      return true;
-    };
-    if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "-d" && (action == Action::kCheck || action == Action::kTry)) {
-      if (!value(&command->device)) return false;
-    } else if (arg == "--at" && (action == Action::kCheck || action == Action::kTry)) {
-      if (!value(&command->at)) return false;
-      if (command->at.empty() || (command->at[0] != '\\' && command->at[0] != '/')) {
+    if (arg.rfind("--", 0) != 0 && option.shortName != 0 && arg[1] == option.shortName) {
+      if (arg.size() > 2) *inlineValue = arg.substr(2);
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+std::string Spelling(const OptionSpec& option) {
+  return option.longName != nullptr ? std::string("--") + option.longName : std::string("-") + option.shortName;
+}
+
+// Stores an option's value in *command; false with command->error set when the value is not one it takes.
+bool Apply(const OptionSpec& option, const std::string& value, Command* command) {
+  switch (option.opt) {
+    case Opt::kDevice:
+      command->device = value;
+      if (value.empty()) command->error = "-d needs a device folder";
+      return !value.empty();
+    case Opt::kAt:
+      command->at = value;
+      if (value.empty() || (value[0] != '\\' && value[0] != '/')) {
         command->error = "--at needs a device folder beginning with a backslash, such as \\Storage Card";
         return false;
       }
-    } else if (arg == "--format" && action == Action::kCheck) {
-      std::string format;
-      if (!value(&format)) return false;
-      if (format != "text" && format != "json") {
-        command->error = "--format takes text or json";
+      return true;
+    case Opt::kFormat: {
+      const std::string choices = std::string("|") + option.value + "|";
+      if (value.empty() || value.find('|') != std::string::npos || choices.find("|" + value + "|") == std::string::npos) {
+        std::string words = option.value;
+        const std::size_t last = words.rfind('|');
+        words.replace(last, 1, " or ");
+        for (std::size_t bar = words.find('|'); bar != std::string::npos; bar = words.find('|')) words.replace(bar, 1, ", ");
+        command->error = "--format takes " + words;
         return false;
       }
-      command->json = format == "json";
-    } else if (arg == "--json" && action == Action::kTry) {
-      command->json = true;
-    } else if (arg == "--timeout" && action == Action::kTry) {
-      std::string seconds;
-      if (!value(&seconds)) return false;
+      command->format = value == "json" ? Format::kJson : value == "sarif" ? Format::kSarif : Format::kText;
+      return true;
+    }
+    case Opt::kJson:
+      command->format = Format::kJson;
+      return true;
+    case Opt::kTimeout: {
       char* end = nullptr;
       errno = 0;
-      const unsigned long parsed = std::strtoul(seconds.c_str(), &end, 10);
-      if (seconds.empty() || seconds[0] < '0' || seconds[0] > '9' || *end != 0 || errno != 0 || parsed > 86400) {
+      const unsigned long parsed = std::strtoul(value.c_str(), &end, 10);
+      if (value.empty() || value[0] < '0' || value[0] > '9' || *end != 0 || errno != 0 || parsed > 86400) {
         command->error = "--timeout takes a number of seconds from 0 to 86400";
         return false;
       }
       command->timeout = static_cast<unsigned>(parsed);
-    } else if (arg == "-o" && action == Action::kRegConvert) {
-      if (!value(&command->output)) return false;
-    } else {
-      command->error = "unknown option " + arg;
+      return true;
+    }
+    case Opt::kIgnore:
+      for (std::size_t start = 0; start <= value.size();) {
+        std::size_t comma = value.find(',', start);
+        if (comma == std::string::npos) comma = value.size();
+        const std::string id = value.substr(start, comma - start);
+        if (RulesFor(id).empty()) {
+          command->error = "--ignore: no finding has the id '" + id + "' (docs/brixdev.md lists them)";
+          return false;
+        }
+        command->ignored.insert(id);
+        start = comma + 1;
+      }
+      return true;
+    case Opt::kWerror:
+      command->werror = true;
+      return true;
+    case Opt::kOutput:
+      command->output = value;
+      if (value.empty()) command->error = "-o needs a file";
+      return !value.empty();
+  }
+  return false;
+}
+
+// Reads the option at args[*i] by options, with its value; false with command->error set.
+bool ReadOption(std::span<const OptionSpec> options, const std::vector<std::string>& args, std::size_t* i,
+                const std::string& where, Command* command) {
+  const std::string& arg = args[*i];
+  std::optional<std::string> value;
+  const OptionSpec* option = Match(options, arg, &value);
+  if (option == nullptr) {
+    command->error = "unknown option " + arg + where;
+    return false;
+  }
+  if (option->value == nullptr) {
+    if (value) command->error = "option " + Spelling(*option) + " takes no value";
+    return !value && Apply(*option, "", command);
+  }
+  if (!value) {
+    if (*i + 1 >= args.size()) {
+      command->error = "option " + Spelling(*option) + " needs a value";
       return false;
     }
+    value = args[++*i];
+  }
+  return Apply(*option, *value, command);
+}
+
+bool HasOption(const CommandSpec& command, Opt opt) {
+  for (const OptionSpec& option : command.options)
+    if (option.opt == opt) return true;
+  return false;
+}
+
+// Reads what follows the command words: its options and arguments.
+bool ReadCommand(const CommandSpec& spec, const std::vector<std::string>& args, std::size_t first, Command* command) {
+  std::vector<std::string> operands;
+  bool optionsEnded = false;
+  for (std::size_t i = first; i < args.size(); ++i) {
+    if (!optionsEnded && args[i] == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && IsOption(args[i])) {
+      if (!ReadOption(spec.options, args, &i, std::string(" of ") + spec.words, command)) return false;
+    } else {
+      operands.push_back(args[i]);
+    }
+  }
+  const std::string words = spec.words;
+  if (operands.size() < spec.minOperands) {
+    command->error = words + " needs " + (spec.maxOperands == 1 ? "one argument" : "at least one path");
+    return false;
+  }
+  if (operands.size() > spec.maxOperands) {
+    command->error = words + (spec.minOperands == 0 ? " takes at most one key" : " takes only one argument");
+    return false;
+  }
+  if (spec.action == Action::kRegExport) {
+    if (!operands.empty()) command->key = operands[0];
+  } else {
+    command->paths = std::move(operands);
   }
   return true;
 }
 
-struct CommandName {
-  const char* words;
-  Action action;
-  std::size_t minPaths, maxPaths;
-};
-
-constexpr CommandName kCommands[] = {
-    {"check", Action::kCheck, 1, SIZE_MAX},
-    {"try", Action::kTry, 1, 1},
-    {"device new", Action::kDeviceNew, 1, 1},
-    {"reg convert", Action::kRegConvert, 1, 1},
-};
-
 }  // namespace
-
-std::string UsageText(const std::string& topic) {
-  if (topic == "check") return kCheckHelp;
-  if (topic == "try") return kTryHelp;
-  if (topic == "device new") return kDeviceNewHelp;
-  if (topic == "reg export") return kRegExportHelp;
-  if (topic == "reg convert") return kRegConvertHelp;
-  return std::string(kOverview) + "\nExit status: see each command's help.\n";
-}
 
 Command ParseArgs(const std::vector<std::string>& args, const char* envDevice) {
   Command command;
   std::size_t i = 0;
   // Options before the command.
-  for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; ++i) {
+  for (; i < args.size() && IsOption(args[i]); ++i) {
     if (IsHelp(args[i])) {
       command.action = Action::kHelp;
       return command;
     }
-    if (args[i] != "-d") {
-      command.error = "unknown option " + args[i];
+    if (args[i] == "--version") {
+      command.action = Action::kVersion;
       return command;
     }
-    if (i + 1 >= args.size()) {
-      command.error = "option -d needs a device folder";
-      return command;
-    }
-    command.device = args[++i];
+    if (!ReadOption(GlobalOptions(), args, &i, "", &command)) return command;
   }
-  // Only reg export works on the device BRIX_DEVICE names: check and try take a fresh device unless -d names one.
-  const bool deviceGiven = !command.device.empty();
-  if (!deviceGiven && envDevice != nullptr) command.device = envDevice;
-  const std::vector<std::string> words(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-  if (words.empty()) {
+  const bool deviceBefore = !command.device.empty();
+  if (i >= args.size()) {
     command.error = "no command given";
     return command;
   }
-  const std::string two = words.size() >= 2 ? words[0] + " " + words[1] : words[0];
-  const bool pair = words[0] == "reg" || words[0] == "device";
-  for (std::size_t w = 1; w < words.size(); ++w) {
-    if (IsHelp(words[w])) {
+  std::string name = args[i++];
+  if (IsGroup(name)) {
+    if (i >= args.size()) {
+      command.error = name + " needs a command: see brixdev " + name + " --help";
+      return command;
+    }
+    if (IsHelp(args[i])) {
       command.action = Action::kHelp;
-      command.topic = pair && w >= 2 ? two : words[0];
+      command.topic = name;
+      return command;
+    }
+    name += " " + args[i++];
+  }
+  const CommandSpec* spec = FindCommand(name);
+  if (spec == nullptr) {
+    command.error = "unknown command " + name;
+    return command;
+  }
+  for (std::size_t w = i; w < args.size() && args[w] != "--"; ++w) {
+    if (IsHelp(args[w])) {
+      command.action = Action::kHelp;
+      command.topic = name;
       return command;
     }
   }
-  if (two == "reg export") {
-    // Behind the command every word is an argument, so that a key name may begin with a minus sign.
-    if (words.size() > 3) {
-      command.error = "reg export takes at most one key";
-    } else {
-      command.action = Action::kRegExport;
-      if (words.size() == 3) command.key = words[2];
-    }
+  if (deviceBefore && !HasOption(*spec, Opt::kDevice)) {
+    command.error = name + " takes no device (-d)";
     return command;
   }
-  for (const CommandName& name : kCommands) {
-    const std::string words0 = name.words;
-    const bool twoWords = words0.find(' ') != std::string::npos;
-    if ((twoWords ? two : words[0]) != words0) continue;
-    command.action = name.action;
-    if (!deviceGiven) command.device.clear();
-    if (!ParseCommandArgs(words, twoWords ? 2 : 1, &command)) {
-      command.action = Action::kUsageError;
-      return command;
-    }
-    if (command.paths.size() < name.minPaths || command.paths.size() > name.maxPaths) {
-      command.error = words0 + (command.paths.size() < name.minPaths ? " needs " : " takes only ") +
-                      (name.maxPaths == 1 ? "one argument" : "at least one path");
-      command.action = Action::kUsageError;
-    }
-    return command;
-  }
-  command.error = "unknown command " + two;
+  if (!ReadCommand(*spec, args, i, &command)) return command;
+  // Only reg export works on the device BRIX_DEVICE names: check and try take a fresh device unless -d names one.
+  if (spec->action == Action::kRegExport && command.device.empty() && envDevice != nullptr) command.device = envDevice;
+  command.action = spec->action;
   return command;
 }
 

@@ -191,7 +191,7 @@ class PathCheck {
 int RunCheck(const CheckRequest& request, std::string* out, std::string* err) {
   Diagnostics diagnostics;
   std::set<std::string> checkedScripts;
-  bool unreadable = false;
+  std::size_t unreadable = 0;
   // A path that cannot be checked is reported and the others are checked all the same.
   for (const std::string& path : request.paths) {
     Target target;
@@ -199,11 +199,34 @@ int RunCheck(const CheckRequest& request, std::string* out, std::string* err) {
     if (!Classify(path, &target, &error) || !PathCheck(request, &diagnostics, &checkedScripts).Run(target, &error)) {
       *err += "brixdev: " + error + "\n";
       diagnostics.AddUnreadable(path, error);
-      unreadable = true;
+      ++unreadable;
     }
   }
-  *out = request.json ? diagnostics.Json() : diagnostics.Text();
-  return unreadable ? 2 : diagnostics.HasErrors() ? 1 : 0;
+  // The summary counts the findings of the paths checked; with none, there is nothing to count.
+  const bool anyChecked = unreadable < request.paths.size();
+  const std::vector<Diagnostic> reported = diagnostics.Reported(request.ignored);
+  const Counts counts = Count(reported);
+  // The machine-read reports name the paths that could not be checked among the findings, by file.
+  std::vector<Diagnostic> named = reported;
+  for (const Diagnostic& path : diagnostics.Unreadable()) {
+    auto at = named.begin();
+    while (at != named.end() && at->file <= path.file) ++at;
+    named.insert(at, path);
+  }
+  switch (request.format) {
+    case Format::kText:
+      *out = Diagnostics::FindingsText(reported, request.colour);
+      if (anyChecked) *err += SummaryLine(counts) + "\n";
+      break;
+    case Format::kJson:
+      *out = Diagnostics::FindingsJson(named);
+      break;
+    case Format::kSarif:
+      *out = SarifLog(named, request.sarif);
+      break;
+  }
+  if (unreadable != 0) return 2;
+  return counts.errors > 0 || (request.werror && counts.warnings > 0) ? 1 : 0;
 }
 
 }  // namespace brixdev

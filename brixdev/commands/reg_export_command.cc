@@ -23,11 +23,26 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-// Splits "ROOT\sub\key" into its root (any case) and the subkey path; false for an unknown root.
-bool SplitKeyArgument(const std::string& key, std::uint32_t* root, std::u16string* subKey) {
+// The root names of the desktop tools' short forms, in capitals.
+constexpr std::pair<const char16_t*, const char16_t*> kShortRoots[] = {
+    {u"HKLM", u"HKEY_LOCAL_MACHINE"},
+    {u"HKCU", u"HKEY_CURRENT_USER"},
+    {u"HKCR", u"HKEY_CLASSES_ROOT"},
+    {u"HKU", u"HKEY_USERS"},
+};
+
+// Splits "ROOT\sub\key" into its root (any case, or its short form) and the subkey path; false for a
+// root the device lacks, with the reason in *why when the root is one of the desktop's.
+bool SplitKeyArgument(const std::string& key, std::uint32_t* root, std::u16string* subKey, std::string* why) {
   const std::u16string text = regstore::FromUtf8(key);
   const std::size_t slash = text.find(u'\\');
-  if (!regstore::RootFromName(text.substr(0, slash), root)) return false;
+  std::u16string name = text.substr(0, slash);
+  for (const auto& [shortName, fullName] : kShortRoots)
+    if (regstore::Fold(name) == regstore::Fold(shortName)) name = fullName;
+  if (!regstore::RootFromName(name, root)) {
+    if (regstore::Fold(name) == regstore::Fold(u"HKEY_USERS")) *why = ": a device has no HKEY_USERS";
+    return false;
+  }
   *subKey = slash == std::u16string::npos ? std::u16string() : text.substr(slash + 1);
   return true;
 }
@@ -92,8 +107,9 @@ int RegExport(const std::string& deviceDir, const std::string& key, const Export
   }
   std::uint32_t root = regstore::kRootLocalMachine;
   std::u16string subKey;
-  if (!key.empty() && !SplitKeyArgument(key, &root, &subKey)) {
-    *err = "brixdev: no such key: " + key + "\n";
+  std::string why;
+  if (!key.empty() && !SplitKeyArgument(key, &root, &subKey, &why)) {
+    *err = "brixdev: no such key: " + key + why + "\n";
     return 1;
   }
   // A device whose registry was never written has an empty registry: it is

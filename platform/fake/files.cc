@@ -232,6 +232,19 @@ bool FileClose(File* file) {
   return true;
 }
 
+bool FileDelete(const char16_t* path) {
+  FakeCall c("FileDelete");
+  if (const std::uint32_t e = c.Start(View(path))) return c.Fail(e), false;
+  if (path == nullptr) return c.Fail(kErrorInvalidParameter), false;
+  Resolved r = Resolve(c.data(), path);
+  if (r.error != 0) return c.Fail(r.error), false;
+  if (r.node == nullptr) return c.Fail(kErrorFileNotFound), false;
+  if (r.node->dir) return c.Fail(kErrorAccessDenied), false;
+  if (r.node->sharedOpens + r.node->exclusiveOpens > 0) return c.Fail(kErrorSharingViolation), false;
+  r.parent->children.erase(Fold(r.leaf));
+  return true;
+}
+
 Find* FindFirst(const char16_t* pattern, FindData* data) {
   FakeCall c("FindFirst");
   if (const std::uint32_t e = c.Start(View(pattern))) return c.Fail(e), nullptr;

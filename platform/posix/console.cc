@@ -87,29 +87,6 @@ std::vector<std::string> RenderBox(const std::vector<std::string>& rows) {
 
 bool ConsoleIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
-std::string VisibleControls(std::string_view text, bool keepLineBreaks) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool lineBreak = c == '\t' || c == '\n' || c == '\r';
-    if (c < 0x20 && !(lineBreak && keepLineBreaks)) {
-      out += '^';
-      out += static_cast<char>(c + 0x40);
-    } else if (c == 0x7F) {
-      out += "^?";
-    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-      // U+0080..U+009F in UTF-8: the C1 controls, CSI among them, which some terminals obey.
-      out += "M-^";
-      out += static_cast<char>(static_cast<unsigned char>(text[++i]) - 0x80 + 0x40);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 void ConsoleWrite(std::string_view text) {
   Console& console = TheConsole();
   // Held so that a box drawn by another thread never lands inside a message.

@@ -6,16 +6,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/terminal_text.h"
+
 namespace plat::posix {
 
 // Writes text to stderr with one write() call (continued only after a partial write).
 void ConsoleWrite(std::string_view text);
 // True when stderr is a terminal.
 bool ConsoleIsTerminal();
-// UTF-8 text with its control characters shown as `cat -v` shows them (ESC as ^[, DEL as
-// ^?, U+0080 to U+009F as M-^@ to M-^_); tab, line feed and carriage return are kept
-// unless keepLineBreaks is false.
-std::string VisibleControls(std::string_view text, bool keepLineBreaks = true);
+// Control characters made visible for the terminal (platform/terminal_text.h).
+using plat::VisibleControls;
 // Shows rows of text in a box at the bottom of the terminal, replacing the box on show;
 // no effect when stderr is not a terminal or the terminal is too small.
 void ConsoleShowBox(const std::vector<std::string>& rows);

@@ -7,11 +7,13 @@
 
 namespace plat {
 
-void DebugOutput(const char16_t* text) {
+void DebugOutput(const char16_t* text) try {
   if (text == nullptr) return;
   const std::string bytes = posix::ToUtf8Lenient(text);
   // One write per message, so that the messages of concurrent processes never interleave.
   posix::ConsoleWrite(posix::ConsoleIsTerminal() ? posix::VisibleControls(bytes) : bytes);
+} catch (const std::bad_alloc&) {
+  // Out of memory here leaves nothing to report with.
 }
 
 }  // namespace plat

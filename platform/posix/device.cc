@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -108,7 +109,7 @@ std::string WalkIgnoringCase(const Device& device, const std::vector<std::string
     if (failure == 0) {
       std::string found = FindEntry(at, hostFolder, name);
       if (found.empty()) {
-        failure = ENOENT;
+        failure = errno != 0 ? errno : ENOENT;
       } else {
         name = std::move(found);
         Fd next(OpenBeneath(at, name, O_PATH | O_DIRECTORY));
@@ -139,6 +140,7 @@ void Resolve(const Device& device, const std::vector<std::string>& elements, boo
   out->parent.Reset();
   out->parentErrno = 0;
   out->parentChecked = false;
+  out->nameErrno = 0;
   if (elements.empty()) return;
   const std::string written = Joined(elements, elements.size() - 1);
   std::string folder;
@@ -176,25 +178,29 @@ Opened OpenNamedDevice(const char* value) {
     return result;
   }
   const std::string notDevice = std::string(kDeviceVariable) + "=" + value + " is not a device folder holding fs/";
+  // The host's reason ends each problem: a missing folder and one that cannot
+  // be read call for different mends.
+  const auto because = [](int err) { return std::string(": ") + std::strerror(err); };
   char resolved[PATH_MAX];
   if (realpath(value, resolved) == nullptr) {
-    result.problem = notDevice;
+    result.problem = notDevice + because(errno);
     return result;
   }
   auto device = std::make_shared<Device>();
   device->folder = resolved;
   device->dir.Reset(open(resolved, O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!device->dir) {
-    result.problem = notDevice;
+    result.problem = notDevice + because(errno);
     return result;
   }
   device->root.Reset(openat(device->dir.get(), "fs", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st {};
   if (!device->root) {
+    const int err = errno;
     const bool link = fstatat(device->dir.get(), "fs", &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
     result.problem = link ? std::string(kDeviceVariable) + "=" + value + ": " + resolved +
                                 "/fs is a symbolic link; the device root must be a folder of its own"
-                          : notDevice;
+                          : notDevice + because(err);
     return result;
   }
   result.device = std::move(device);
@@ -224,6 +230,12 @@ Opened CurrentDevice() {
 std::shared_ptr<const Device> OpenDevice() { return CurrentDevice().device; }
 
 std::string DeviceProblem() { return CurrentDevice().problem; }
+
+std::shared_ptr<const Device> OpenDevice(std::string* problem) {
+  Opened opened = CurrentDevice();
+  *problem = std::move(opened.problem);
+  return std::move(opened.device);
+}
 
 std::string DeviceFolder() {
   const auto device = OpenDevice();
@@ -275,6 +287,9 @@ bool SettleName(HostPath* path) {
   if (!path->parent || path->device == nullptr) return false;
   std::string found = FindLastEntry(path->parent.get(), path->folderHost, path->name,
                                     path->parentChecked ? &path->parentNow : nullptr);
+  // A folder that cannot be read leaves the spelling unknown: its error, not
+  // "no such file", is what a failing operation on the name reports.
+  if (found.empty()) path->nameErrno = errno;
   if (found.empty() || found == path->name) return false;
   const std::size_t cut = path->relative.size() - path->name.size();
   path->name = std::move(found);
@@ -311,6 +326,7 @@ std::uint32_t PathError(const HostPath& path, int err) {
     Diagnose(path.Full() + ": a symbolic link on the path, not followed");
     return kErrorCantResolveFilename;
   }
+  if (err == ENOENT && path.nameErrno != 0) return ErrorFromErrno(path.nameErrno);
   if (err != ENOENT) return ErrorFromErrno(err);
   return path.parent || path.name.empty() ? kErrorFileNotFound : kErrorPathNotFound;
 }

@@ -27,6 +27,9 @@ struct Device {
 
 // The device named by BRIX_DEVICE, opened once per setting; nullptr when there is none.
 std::shared_ptr<const Device> OpenDevice();
+// The device named by BRIX_DEVICE, or nullptr with why not (one line, the host's
+// reason included) in *problem; asking once keeps the two from different attempts.
+std::shared_ptr<const Device> OpenDevice(std::string* problem);
 // Why BRIX_DEVICE names no usable device, in one line; empty when it names one.
 std::string DeviceProblem();
 // The device folder as a canonical absolute host path; empty when there is no device.
@@ -50,6 +53,7 @@ struct HostPath {
   bool parentChecked = false;
   bool trailingSeparator = false;  // the device path ended in a separator after a name
   bool nameSettled = true;         // false: name is as written, its spelling not yet looked up
+  int nameErrno = 0;               // why the folder could not be read to settle the spelling, 0 when it could
   // The full host path, for messages and folder listings.
   std::string Full() const;
 };

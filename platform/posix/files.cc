@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -207,7 +208,7 @@ int ReplaceLinked(const posix::HostPath& host, int oldFd, bool keepContent, back
 
 namespace backend {
 
-File* OpenFile(const char16_t* path, Access access, Disposition disposition, Share share) {
+File* OpenFile(const char16_t* path, Access access, Disposition disposition, Share share) try {
   posix::HostPath host;
   // An existing file is most often named as it is spelt: it is opened by that
   // spelling first, and looked up ignoring case only when it is not there.
@@ -258,6 +259,8 @@ File* OpenFile(const char16_t* path, Access access, Disposition disposition, Sha
   // then moves each byte once less than through the read-ahead buffer.
   if (file->endIsFinal && st.st_size >= static_cast<off_t>(kTransferBuffer)) file->mapped.Start(fd, st.st_size);
   return file;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<File*>(nullptr));
 }
 
 bool SeekToStart(File* file) {
@@ -274,7 +277,7 @@ bool SeekToStart(File* file) {
 
 }  // namespace backend
 
-bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got) {
+bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got) try {
   if (got != nullptr) *got = 0;
   if (file == nullptr) return Fail(-1, kErrorInvalidHandle);
   if (!Store(file)) return false;
@@ -325,9 +328,11 @@ bool FileRead(File* file, void* buffer, std::uint32_t n, std::uint32_t* got) {
   file->atEnd = ended && file->endIsFinal;
   if (got != nullptr) *got = done;
   return true;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(false);
 }
 
-bool FileWrite(File* file, const void* buffer, std::uint32_t n, std::uint32_t* written) {
+bool FileWrite(File* file, const void* buffer, std::uint32_t n, std::uint32_t* written) try {
   if (written != nullptr) *written = 0;
   if (file == nullptr) return Fail(-1, kErrorInvalidHandle);
   if (!DropAhead(file)) return false;
@@ -344,6 +349,8 @@ bool FileWrite(File* file, const void* buffer, std::uint32_t n, std::uint32_t* w
   }
   if (written != nullptr) *written = n;
   return true;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(false);
 }
 
 bool FileClose(File* file) {
@@ -356,6 +363,27 @@ bool FileClose(File* file) {
   if (close(fd) != 0 && errno != EINTR) return Fail(-1, posix::ErrorFromErrno(errno));
   if (!stored) return Fail(-1, storeError);
   return true;
+}
+
+bool FileDelete(const char16_t* path) try {
+  posix::HostPath host;
+  if (const std::uint32_t error = posix::MapPath(path, &host); error != 0) return Fail(-1, error);
+  if (host.trailingSeparator) return Fail(-1, posix::TrailingSeparatorError(host));
+  if (host.name.empty()) return Fail(-1, kErrorAccessDenied);
+  if (!host.parent) return Fail(-1, posix::PathError(host, host.parentErrno));
+  // A file open elsewhere holds its sharing lock: the device refuses to delete
+  // it, and so does the simulator.
+  posix::Fd held(posix::OpenMapped(host, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!held) return Fail(-1, posix::PathError(host, errno));
+  struct stat st {};
+  if (fstat(held.get(), &st) != 0) return Fail(-1, posix::ErrorFromErrno(errno));
+  if (!S_ISREG(st.st_mode)) return Fail(-1, kErrorAccessDenied);
+  if (!Lock(held.get(), backend::Share::None))
+    return Fail(-1, errno == EWOULDBLOCK ? kErrorSharingViolation : posix::ErrorFromErrno(errno));
+  if (unlinkat(host.parent.get(), host.name.c_str(), 0) != 0) return Fail(-1, posix::PathError(host, errno));
+  return true;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(false);
 }
 
 }  // namespace plat

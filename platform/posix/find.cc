@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
@@ -77,24 +79,26 @@ struct Entry {
 };
 
 // Fills data from an entry of the folder dirfd, of the type the listing gave;
-// false for names the device cannot show. A symbolic link is listed as a
-// file, never looked through: opening it fails.
-bool ToFindData(int dirfd, const std::string& name, unsigned char type, FindData* data) {
-  std::u16string wide;
-  if (!posix::ToUtf16(name, &wide) || !wstr::Copy(data->name, kMaxPath, wide.c_str())) return false;
+// 0, or the device error of a look-up that failed. A symbolic link is listed
+// as a file, never looked through: opening it fails. A name that is not
+// UTF-8 is listed with its stray bytes as unpaired surrogates, so that the
+// program meets it and its use fails with 123 rather than the file going
+// unseen.
+std::uint32_t ToFindData(int dirfd, const std::string& name, unsigned char type, FindData* data) {
+  if (!wstr::Copy(data->name, kMaxPath, posix::ToUtf16Escaped(name).c_str())) return posix::kErrorFilenameTooLong;
   // Most file systems give the type with the name; only the others cost a look-up.
   if (type == DT_UNKNOWN) {
     struct stat st {};
-    if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    if (fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return posix::ErrorFromErrno(errno);
     type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
   }
   data->attributes = type == DT_DIR ? kAttributeDirectory : kAttributeNormal;
-  return true;
+  return 0;
 }
 
 }  // namespace
 
-Find* FindFirst(const char16_t* pattern, FindData* data) {
+Find* FindFirst(const char16_t* pattern, FindData* data) try {
   posix::HostPath folder;
   std::string last;
   if (const std::uint32_t error = posix::MapPattern(pattern, &folder, &last); error != 0) {
@@ -111,10 +115,20 @@ Find* FindFirst(const char16_t* pattern, FindData* data) {
   fd.Release();  // now owned by dir
   // Names are sorted before they become search results, which are large.
   std::vector<Entry> entries;
-  while (const dirent* entry = readdir(dir.get())) {
+  for (;;) {
+    // readdir() tells an error from the end of the folder only by errno.
+    errno = 0;
+    const dirent* entry = readdir(dir.get());
+    if (entry == nullptr) break;
     std::string name(entry->d_name);
     if (name == "." || name == ".." || last.empty() || !MatchesPattern(last, name)) continue;
     entries.push_back(Entry{std::move(name), entry->d_type});
+  }
+  // A folder that could not be read to its end is a search that failed, not
+  // one that found fewer names.
+  if (errno != 0) {
+    SetLastErrorCode(posix::PathError(folder, errno));
+    return nullptr;
   }
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return posix::CompareNames(a.name, b.name) < 0; });
@@ -122,7 +136,14 @@ Find* FindFirst(const char16_t* pattern, FindData* data) {
   find->matches.reserve(entries.size());
   for (const Entry& entry : entries) {
     FindData found{};
-    if (ToFindData(dirfd(dir.get()), entry.name, entry.type, &found)) find->matches.push_back(found);
+    const std::uint32_t error = ToFindData(dirfd(dir.get()), entry.name, entry.type, &found);
+    // A name removed since the listing is simply gone; any other failure is the search's.
+    if (error == kErrorFileNotFound) continue;
+    if (error != 0) {
+      SetLastErrorCode(error);
+      return nullptr;
+    }
+    find->matches.push_back(found);
   }
   if (find->matches.empty()) {
     SetLastErrorCode(kErrorFileNotFound);
@@ -131,6 +152,8 @@ Find* FindFirst(const char16_t* pattern, FindData* data) {
   *data = find->matches[0];
   find->next = 1;
   return find.release();
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<Find*>(nullptr));
 }
 
 bool FindNextMatch(Find* find, FindData* data) {
@@ -155,7 +178,7 @@ bool FindEnd(Find* find) {
   return true;
 }
 
-bool MakeDirectory(const char16_t* path) {
+bool MakeDirectory(const char16_t* path) try {
   posix::HostPath host;
   if (const std::uint32_t error = posix::MapPath(path, &host); error != 0) {
     SetLastErrorCode(error);
@@ -180,6 +203,8 @@ bool MakeDirectory(const char16_t* path) {
   else
     SetLastErrorCode(posix::PathError(host, err));
   return false;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(false);
 }
 
 }  // namespace plat

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -55,7 +56,7 @@ bool Current(const FolderListing& listing, const struct stat& st) {
   return listing.inode == st.st_ino && SameChangeTime(listing.changed, st.st_mtim);
 }
 
-// The current listing of the folder (read again when it changed); nullptr when unreadable.
+// The current listing of the folder (read again when it changed); nullptr with errno when unreadable.
 // now: the folder's status when the caller has just taken it.
 const FolderListing* Listing(int dirfd, const std::string& hostFolder, const struct stat* now = nullptr) {
   struct stat st {};
@@ -75,11 +76,17 @@ const FolderListing* Listing(int dirfd, const std::string& hostFolder, const str
   FolderListing listing;
   listing.changed = st.st_mtim;
   listing.inode = st.st_ino;
-  while (const dirent* entry = readdir(dir.get())) {
+  for (;;) {
+    // readdir() tells an error from the end of the folder only by errno; a
+    // listing cut short would make present names look missing.
+    errno = 0;
+    const dirent* entry = readdir(dir.get());
+    if (entry == nullptr) break;
     const std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;
     Add(&listing, std::string(name));
   }
+  if (errno != 0) return nullptr;
   if (g_listings.size() > 256) g_listings.clear();
   return &(g_listings[hostFolder] = std::move(listing));
 }
@@ -106,6 +113,7 @@ std::string FindEntry(int dirfd, const std::string& hostFolder, const std::strin
   const std::lock_guard<std::mutex> lock(g_listingMutex);
   const FolderListing* listing = Listing(dirfd, hostFolder);
   if (listing == nullptr) return {};
+  errno = 0;
   const auto match = listing->names.find(Folded(name));
   return match == listing->names.end() ? std::string() : match->second;
 }
@@ -118,6 +126,7 @@ std::string FindLastEntry(int dirfd, const std::string& hostFolder, const std::s
     // A folder whose listing is kept, such as one being filled: the listing
     // spares the look-up of each new name before it is made.
     if (const FolderListing* listing = KeptListing(dirfd, hostFolder, folderNow); listing != nullptr) {
+      errno = 0;
       const auto match = listing->names.find(Folded(name));
       if (match == listing->names.end() || match->second == name) return {};
       other = match->second;

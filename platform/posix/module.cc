@@ -10,7 +10,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string_view>
 
+#include "platform/backend.h"
 #include "platform/posix/device.h"
 #include "platform/posix/error.h"
 #include "platform/posix/text.h"
@@ -25,10 +29,7 @@ Module* InstanceModule() {
 }
 
 bool ProgramDevicePath(std::u16string* devicePath, std::string* problem) {
-  if (OpenDevice() == nullptr) {
-    *problem = DeviceProblem();
-    return false;
-  }
+  if (OpenDevice(problem) == nullptr) return false;
   char exe[PATH_MAX];
   if (realpath("/proc/self/exe", exe) == nullptr) {
     *problem = "cannot resolve /proc/self/exe";
@@ -43,7 +44,26 @@ bool ProgramDevicePath(std::u16string* devicePath, std::string* problem) {
 
 }  // namespace posix
 
-std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t capacity) {
+namespace {
+
+// The device error of a failed dlopen(): 193 (not a library) unless the
+// loader could not read or map the file, which it says only in its message,
+// ending in the text of the host error.
+std::uint32_t LoadError(const char* message) {
+  if (message == nullptr) return kErrorBadExeFormat;
+  const std::string_view text(message);
+  for (const int err : {EIO, ENOMEM, EACCES, EPERM, ENFILE, EMFILE, EAGAIN, ENOSPC, EFBIG}) {
+    const std::string_view reason(std::strerror(err));
+    if (text.size() > reason.size() + 2 && text.substr(text.size() - reason.size()) == reason &&
+        text.substr(text.size() - reason.size() - 2, 2) == ": ")
+      return posix::ErrorFromErrno(err);
+  }
+  return kErrorBadExeFormat;
+}
+
+}  // namespace
+
+std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t capacity) try {
   std::u16string path;
   std::string problem;
   if (!posix::ProgramDevicePath(&path, &problem)) {
@@ -56,9 +76,11 @@ std::uint32_t ModuleFileName(char16_t* buffer, std::uint32_t capacity) {
     return 0;
   }
   return static_cast<std::uint32_t>(path.size());
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(std::uint32_t{0});
 }
 
-Module* LibraryLoad(const char16_t* path) {
+Module* LibraryLoad(const char16_t* path) try {
   posix::HostPath host;
   if (const std::uint32_t error = posix::MapPath(path, &host); error != 0) {
     SetLastErrorCode(error == kErrorPathNotFound ? kErrorModNotFound : error);
@@ -79,13 +101,15 @@ Module* LibraryLoad(const char16_t* path) {
   // file by the name it was loaded with, which a descriptor's name would hide.
   void* library = dlopen(host.Full().c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
-    SetLastErrorCode(kErrorBadExeFormat);
+    SetLastErrorCode(LoadError(dlerror()));
     return nullptr;
   }
   return new Module{library};
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<Module*>(nullptr));
 }
 
-ExportProc LibraryExport(Module* library, const char16_t* name) {
+ExportProc LibraryExport(Module* library, const char16_t* name) try {
   if (library == nullptr || library->library == nullptr) {
     SetLastErrorCode(kErrorInvalidHandle);
     return nullptr;
@@ -101,6 +125,8 @@ ExportProc LibraryExport(Module* library, const char16_t* name) {
     return nullptr;
   }
   return reinterpret_cast<ExportProc>(address);
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<ExportProc>(nullptr));
 }
 
 bool LibraryFree(Module* library) {

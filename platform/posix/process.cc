@@ -12,9 +12,11 @@
 
 #include <cerrno>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
@@ -123,7 +125,7 @@ std::uint32_t CheckExecutable(const posix::HostPath& host) {
 
 }  // namespace
 
-Object* ProcessStart(const char16_t* application, const char16_t* commandLine) {
+Object* ProcessStart(const char16_t* application, const char16_t* commandLine) try {
   posix::HostPath mapped;
   std::uint32_t error = posix::MapPath(application, &mapped);
   if (error == 0) error = CheckExecutable(mapped);
@@ -157,6 +159,8 @@ Object* ProcessStart(const char16_t* application, const char16_t* commandLine) {
   }
   posix::RecordStart(application, commandLine);
   return new ProcessObject(pid);
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<Object*>(nullptr));
 }
 
 }  // namespace plat

@@ -22,13 +22,16 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/diagnostics.h"
 #include "platform/posix/registry.h"
 #include "platform/registry_rules.h"
+#include "platform/posix/regstore/file_calls.h"
 #include "platform/posix/regstore/store.h"
 #include "platform/wstr.h"
 
@@ -145,6 +148,26 @@ std::uint32_t EndChange(State& state) {
   return result == regstore::kOk ? result : LoseTransaction(state, result);
 }
 
+// A lock on the database that could not be released leaves SQLite's view of
+// its locks wrong, and every later transaction would wait out its retries
+// (about 10 seconds) before failing. The connection is dropped instead, which
+// releases every lock this process holds on the files, and opened afresh by
+// the next call; a transaction in progress is lost. 0, or the error to return.
+std::uint32_t RecoverLocks(State& state) {
+  if (!regstore::TakeUnlockFailure() || state.store == nullptr) return 0;
+  Report("a lock on the database could not be released; it is opened again", "");
+  std::uint32_t lost = 0;
+  if (state.store->InTransaction()) {
+    lost = regstore::kErrorRegistryIoFailed;
+    for (auto& [handle, entry] : state.handles)
+      if (entry.lost == 0) entry.lost = lost;
+    state.open = 0;
+  }
+  // Closing rolls back what was not committed.
+  state.store.reset();
+  return lost;
+}
+
 // The key behind a root constant or an open handle: 0 and *id, or the error to return.
 std::uint32_t Resolve(const State& state, RegKey key, regstore::KeyId* id) {
   if (key <= 0xFFFFFFFFu) {
@@ -174,10 +197,11 @@ std::u16string_view View(const char16_t* text) {
 }  // namespace
 
 std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*access*/, RegKey* key,
-                          std::uint32_t* disposition) {
+                          std::uint32_t* disposition) try {
   if (key == nullptr) return Fail(regstore::kErrorInvalidParameter);
   std::lock_guard<std::mutex> guard(Lock());
   State& state = Registry();
+  if (const std::uint32_t r = RecoverLocks(state); r != 0) return Fail(r);
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
   regstore::KeyId parent = 0;
   if (const std::uint32_t r = Resolve(state, root, &parent); r != 0) return Fail(r);
@@ -193,13 +217,16 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t /*a
   *key = handle;
   if (disposition != nullptr) *disposition = created ? 1 : 2;
   return 0;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<std::int32_t>(kErrorNotEnoughMemory));
 }
 
 std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
-                         std::uint32_t size) {
+                         std::uint32_t size) try {
   if (const std::uint32_t r = registry_rules::CheckValue(View(name), data, size); r != 0) return Fail(r);
   std::lock_guard<std::mutex> guard(Lock());
   State& state = Registry();
+  if (const std::uint32_t r = RecoverLocks(state); r != 0) return Fail(r);
   if (!EnsureOpen(state)) return Fail(regstore::kErrorRegistryIoFailed);
   regstore::KeyId id = 0;
   if (const std::uint32_t r = Resolve(state, key, &id); r != 0) return Fail(r);
@@ -213,11 +240,14 @@ std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, c
   // A value set on a root while no key is open is a transaction of its own.
   if (const std::uint32_t r = EndChange(state); r != regstore::kOk) return Fail(r);
   return 0;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<std::int32_t>(kErrorNotEnoughMemory));
 }
 
-std::int32_t RegKeyClose(RegKey key) {
+std::int32_t RegKeyClose(RegKey key) try {
   std::lock_guard<std::mutex> guard(Lock());
   State& state = Registry();
+  RecoverLocks(state);
   if (key <= 0xFFFFFFFFu && regstore::Store::RootKey(static_cast<std::uint32_t>(key)) != 0) return 0;
   const auto found = state.handles.find(key);
   if (found == state.handles.end()) return Fail(regstore::kErrorInvalidHandle);
@@ -228,6 +258,8 @@ std::int32_t RegKeyClose(RegKey key) {
   --state.open;
   if (const std::uint32_t r = EndChange(state); r != regstore::kOk) return Fail(r);
   return 0;
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<std::int32_t>(kErrorNotEnoughMemory));
 }
 
 namespace posix {

@@ -10,13 +10,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
+#include "platform/backend.h"
 #include "platform/platform.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/device.h"
@@ -160,7 +162,7 @@ bool ObjectClose(Object* object) {
   return true;
 }
 
-Object* ThreadStart(ThreadProc proc, void* parameter) {
+Object* ThreadStart(ThreadProc proc, void* parameter) try {
   if (proc == nullptr) {
     SetLastErrorCode(posix::kErrorInvalidParameter);
     return nullptr;
@@ -181,9 +183,11 @@ Object* ThreadStart(ThreadProc proc, void* parameter) {
     return nullptr;
   }
   return new ThreadObject(std::move(state));
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<Object*>(nullptr));
 }
 
-Object* MutexCreateNamed(const char16_t* name, bool initiallyOwned) {
+Object* MutexCreateNamed(const char16_t* name, bool initiallyOwned) try {
   (void)initiallyOwned;  // the lock that makes the name exist is its ownership too
   if (name == nullptr || *name == 0) {
     SetLastErrorCode(posix::kErrorInvalidParameter);
@@ -219,6 +223,8 @@ Object* MutexCreateNamed(const char16_t* name, bool initiallyOwned) {
   }
   SetLastErrorCode(kErrorAlreadyExists);
   return new MutexObject(lock.Release(), false);
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<Object*>(nullptr));
 }
 
 }  // namespace plat

@@ -131,4 +131,18 @@ std::u16string ToUtf16Lenient(std::string_view text) {
   return out;
 }
 
+std::u16string ToUtf16Escaped(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t at = i;
+    char32_t c = 0;
+    if (NextUtf8(text, &i, &c))
+      AppendUtf16(c, &out);
+    else
+      out.push_back(static_cast<char16_t>(0xDC00u | static_cast<unsigned char>(text[at])));
+  }
+  return out;
+}
+
 }  // namespace plat::posix

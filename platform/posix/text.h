@@ -15,5 +15,9 @@ std::string ToUtf8Lenient(std::u16string_view text);
 bool ToUtf16(std::string_view text, std::u16string* out);
 // Converts UTF-8 to UTF-16, writing U+FFFD for each malformed byte.
 std::u16string ToUtf16Lenient(std::string_view text);
+// Converts UTF-8 to UTF-16, each byte of a malformed sequence becoming the unpaired
+// surrogate U+DC80 to U+DCFF: a name the device cannot hold stays visible as one
+// that every device path refuses (error 123).
+std::u16string ToUtf16Escaped(std::string_view text);
 
 }  // namespace plat::posix

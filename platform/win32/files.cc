@@ -122,6 +122,11 @@ bool FindNextMatch(Find* find, FindData* data) {
 
 bool FindEnd(Find* find) { return FindClose(ToHandle(find)) != FALSE; }
 
+bool FileDelete(const char16_t* path) {
+  const HostPath host(path);
+  return host.ok() && DeleteFileW(host.get()) != FALSE;
+}
+
 bool MakeDirectory(const char16_t* path) {
   const HostPath host(path);
   return host.ok() && CreateDirectoryW(host.get(), nullptr) != FALSE;

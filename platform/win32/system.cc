@@ -1,8 +1,12 @@
 // Debug output, last error, modules, processes, threads, mutex and registry
 // on Win32, through calls that the device's core library also offers.
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
+#include <vector>
 
+#include "platform/backend.h"
 #include "platform/win32/host.h"
 #include "platform/wstr.h"
 
@@ -163,8 +167,20 @@ std::int32_t RegKeyCreate(RegKey root, const char16_t* subKey, std::uint32_t acc
 }
 
 std::int32_t RegValueSet(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
-                         std::uint32_t size) {
-  return Result(RegSetValueExW(ToHkey(key), Wide(name), 0, type, static_cast<const BYTE*>(data), size));
+                         std::uint32_t size) try {
+  const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+  if (!text || data == nullptr || size == 0)
+    return Result(RegSetValueExW(ToHkey(key), Wide(name), 0, type, static_cast<const BYTE*>(data), size));
+  // The desktop adds a terminator to text whose last unit is not zero when the
+  // unit behind the data happens to be zero (it reads it, and the unit before
+  // the data for a single byte); the device stores exactly what it is given.
+  // The data goes from a copy framed by bytes that are never zero, so that
+  // both store the bytes the script gave.
+  std::vector<BYTE> framed(size + 5, 0xFF);
+  std::memcpy(framed.data() + 2, data, size);
+  return Result(RegSetValueExW(ToHkey(key), Wide(name), 0, type, framed.data() + 2, size));
+} catch (const std::bad_alloc&) {
+  return backend::OutOfMemory(static_cast<std::int32_t>(ERROR_NOT_ENOUGH_MEMORY));
 }
 
 std::int32_t RegKeyClose(RegKey key) { return Result(RegCloseKey(ToHkey(key))); }

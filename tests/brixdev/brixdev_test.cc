@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "brixdev/cli/args.h"
+#include "tests/brixdev/workbench_support.h"
 #include "platform/posix/regstore/names.h"
 #include "platform/posix/regstore/store.h"
 #include "tests/platform/posix/regstore/test_support.h"
@@ -34,7 +35,18 @@ TEST(BrixdevArgs, Parsing) {
       {{"-d", "/mine", "reg", "export", "HKEY_LOCAL_MACHINE\\A"}, "/env", Action::kRegExport, "/mine",
        "HKEY_LOCAL_MACHINE\\A"},
       {{"reg", "export"}, nullptr, Action::kRegExport, "", ""},
-      {{"reg", "export", "-odd"}, nullptr, Action::kRegExport, "", "-odd"},
+      {{"reg", "export", "--", "-odd"}, nullptr, Action::kRegExport, "", "-odd"},
+      {{"reg", "export", "-d", "/after", "HKLM\\A"}, "/env", Action::kRegExport, "/after", "HKLM\\A"},
+      {{"reg", "export", "--device=/eq"}, nullptr, Action::kRegExport, "/eq", ""},
+      {{"reg", "export", "-d/joined"}, nullptr, Action::kRegExport, "/joined", ""},
+      {{"check", "x"}, "/env", Action::kCheck, "", ""},
+      {{"try", "p"}, "/env", Action::kTry, "", ""},
+      {{"--device", "/d", "try", "p"}, "/env", Action::kTry, "/d", ""},
+      {{"reg", "--help"}, nullptr, Action::kHelp, "", ""},
+      {{"--version"}, nullptr, Action::kVersion, "", ""},
+      {{"reg", "export", "-odd"}, nullptr, Action::kUsageError, "", ""},
+      {{"-d", "/d", "device", "new", "x"}, nullptr, Action::kUsageError, "", ""},
+      {{"-d", "/d", "reg", "convert", "x"}, nullptr, Action::kUsageError, "", ""},
       {{}, nullptr, Action::kUsageError, "", ""},
       {{"-d"}, nullptr, Action::kUsageError, "", ""},
       {{"-x", "reg", "export"}, nullptr, Action::kUsageError, "", ""},
@@ -69,12 +81,14 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
-// Runs the built brixdev with args and exactly the environment given.
-Outcome RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+// Runs the built brixdev with args and exactly the environment given, standard input from input.
+Outcome RunTool(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                const std::string& input = "/dev/null") {
   regtest::TempDevice scratch;
   const std::string outPath = scratch.path() + "/out", errPath = scratch.path() + "/err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<std::string> argStore = {BRIXDEV_PATH};
@@ -170,7 +184,18 @@ TEST(BrixdevTool, ExportsTheWholeRegistryOrOneSubtree) {
             "[HKEY_LOCAL_MACHINE\\Software\\Vendor]\n\n"
             "[HKEY_LOCAL_MACHINE\\Software\\Vendor\\Sub]\n\"n\"=dword:00000010\n\n");
 
-  for (const char* missing : {"HKEY_LOCAL_MACHINE\\Software\\Nope", "HKEY_USERS\\Software", "Software"}) {
+  // The desktop tools' short root names, in any case, name the same keys.
+  for (const char* shortForm : {"HKLM\\Software\\Vendor", "hklm\\software\\VENDOR"}) {
+    const Outcome same = RunTool({"reg", "export", shortForm, "-d", device.path()}, {});
+    EXPECT_EQ(same.status, 0) << shortForm << same.err;
+    EXPECT_EQ(same.out, part.out) << shortForm;
+  }
+  const Outcome users = RunTool({"reg", "export", "--device=" + device.path(), "HKU\\.DEFAULT"}, {});
+  EXPECT_EQ(users.status, 1);
+  EXPECT_EQ(users.err, "brixdev: no such key: HKU\\.DEFAULT: a device has no HKEY_USERS\n");
+  EXPECT_EQ(RunTool({"reg", "export", "-d", device.path(), "HKCU\\Software"}, {}).status, 1);
+
+  for (const char* missing : {"HKEY_LOCAL_MACHINE\\Software\\Nope", "HKEY_USERS\\Software", "Software", "HKX\\A"}) {
     const Outcome none = RunTool({"-d", device.path(), "reg", "export", missing}, {});
     EXPECT_EQ(none.status, 1) << missing;
     EXPECT_NE(none.err.find("no such key"), std::string::npos) << missing;
@@ -244,11 +269,13 @@ namespace {
 
 TEST(BrixdevTool, EveryCommandHasItsHelp) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"check", "--help"}, "Usage: brixdev [-d DIR] check"},
-      {{"try", "-h"}, "Usage: brixdev try PACKAGE"},
+      {{"check", "--help"}, "Usage: brixdev check [-d DIR]"},
+      {{"try", "-h"}, "Usage: brixdev try [-d DIR]"},
       {{"device", "new", "--help"}, "Usage: brixdev device new DIR"},
-      {{"reg", "convert", "x.reg", "--help"}, "Usage: brixdev reg convert FILE"},
-      {{"reg", "export", "--help"}, "Usage: brixdev [-d DIR] reg export"},
+      {{"reg", "convert", "x.reg", "--help"}, "Usage: brixdev reg convert [-o OUT] FILE"},
+      {{"reg", "export", "--help"}, "Usage: brixdev reg export [-d DIR] [KEY]"},
+      {{"reg", "--help"}, "Usage: brixdev reg COMMAND"},
+      {{"device", "-h"}, "Usage: brixdev device COMMAND"},
   };
   for (const auto& [args, usage] : cases) {
     const Outcome help = RunTool(args, {});
@@ -257,7 +284,7 @@ TEST(BrixdevTool, EveryCommandHasItsHelp) {
   }
   const Outcome bad = RunTool({"check", "--format", "xml", "x"}, {});
   EXPECT_EQ(bad.status, 2);
-  EXPECT_NE(bad.err.find("--format takes text or json"), std::string::npos);
+  EXPECT_NE(bad.err.find("--format takes text, json or sarif"), std::string::npos);
 }
 
 TEST(BrixdevTool, TheExamplePackageChecksClean) {
@@ -443,6 +470,47 @@ TEST(BrixdevTool, TryStopsAnInstallerThatOutlivesItsTimeoutWithEveryProgramItSta
 
   for (const char* bad : {"x", "-1", "", "86401", "1.5"})
     EXPECT_EQ(RunTool({"try", package, "--timeout", bad}, {}).status, 2) << bad;
+}
+
+TEST(BrixdevTool, VersionIsTheProjectVersion) {
+  std::ifstream cmake(SOURCE_DIR "/CMakeLists.txt");
+  std::string text((std::istreambuf_iterator<char>(cmake)), std::istreambuf_iterator<char>());
+  const std::size_t at = text.find("project(Brix VERSION ");
+  ASSERT_NE(at, std::string::npos);
+  const std::string version = text.substr(at + 21, text.find(' ', at + 21) - at - 21);
+  const Outcome printed = RunTool({"--version"}, {});
+  EXPECT_EQ(printed.status, 0);
+  EXPECT_EQ(printed.out, "brixdev " + version + "\n");
+}
+
+TEST(BrixdevTool, ConvertReadsStandardInputAndNeverWritesOverItsInput) {
+  regtest::TempDevice scratch;
+  const std::string input = scratch.path() + "/in.reg", link = scratch.path() + "/link.reg";
+  const std::string exported = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"n\"=dword:00000002\r\n";
+  std::ofstream(input, std::ios::binary) << exported;
+  std::filesystem::create_hard_link(input, link);
+
+  const Outcome piped = RunTool({"reg", "convert", "-"}, {}, input);
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"n\"=dword:00000002\n");
+  EXPECT_EQ(RunTool({"reg", "convert", input}, {}).out, piped.out);
+
+  // The input named again, through another path, a hard link, or standard input: refused, the input kept.
+  const std::vector<std::vector<std::string>> sameFile = {
+      {"reg", "convert", input, "-o", input},
+      {"reg", "convert", input, "--output=" + scratch.path() + "/./in.reg"},
+      {"reg", "convert", "-o", link, input},
+      {"reg", "convert", "-", "-o", input},
+  };
+  for (const std::vector<std::string>& args : sameFile) {
+    const Outcome refused = RunTool(args, {}, input);
+    EXPECT_EQ(refused.status, 2) << args[3];
+    EXPECT_NE(refused.err.find("names the input"), std::string::npos) << refused.err;
+    EXPECT_EQ(wbtest::ReadFile(input), exported) << args[3];
+  }
+  const Outcome written = RunTool({"reg", "convert", "-", "-o" + scratch.path() + "/out.reg"}, {}, input);
+  EXPECT_EQ(written.status, 0) << written.err;
+  EXPECT_EQ(wbtest::ReadFile(scratch.path() + "/out.reg"), piped.out);
 }
 
 TEST(BrixdevTool, DeviceNewMakesTheUsualFoldersOnce) {

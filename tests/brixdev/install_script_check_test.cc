@@ -32,8 +32,9 @@ std::vector<Finding> Check(const std::string& path, const std::string& device, i
   request.importer = BRIXPARSE_PATH;
   std::string out, err;
   *status = brixdev::RunCheck(request, &out, &err);
-  EXPECT_EQ(err, "");
-  return wbtest::ParseFindings(out);
+  const std::vector<Finding> found = wbtest::ParseFindings(out);
+  EXPECT_EQ(err, wbtest::SummaryOf(found));
+  return found;
 }
 
 const std::string kDll = wbtest::MakePe(true, {"DllGetClassObject", "DllRegisterServer"});
@@ -76,6 +77,12 @@ const InfCase kCases[] = {
     {"RelativeWildcard", "'drivers\\*' '\\Windows'\n", {{"drivers/a.dll", "a"}},
      {{1, 2, "warning", "relative-wildcard",
        "the files of \\Storage Card\\BrixCopy\\drivers go to \\Windows\\drivers"}}},
+    // Names the device refuses, found by a wildcard: a character it does not
+    // take, and host bytes that are no UTF-8 (shown as U+FFFD).
+    {"WildcardNamesTheDeviceCannotHold", "'\\set\\*' '\\Windows'\n",
+     {{"set/a:b.txt", "b"}, {"set/c\xff.txt", "c"}, {"set/ok.txt", "ok"}},
+     {{1, 2, "error", "invalid-name", "the copy of 'a:b.txt' fails: it is no name the device accepts"},
+      {1, 2, "error", "invalid-name", "the copy of 'c\xef\xbf\xbd.txt' fails"}}},
     {"WildcardWithoutDestination", "'\\drivers\\*'\n", {{"drivers/a.dll", "a"}},
      {{1, 2, "warning", "no-destination", "the files go to the root folder"}}},
     {"WildcardMatchingNothing", "'\\none\\*' '\\D'\n", {},

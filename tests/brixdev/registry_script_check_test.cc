@@ -92,8 +92,9 @@ std::vector<Finding> CheckScript(const std::string& script, int* status) {
   request.importer = BRIXPARSE_PATH;
   std::string out, err;
   *status = brixdev::RunCheck(request, &out, &err);
-  EXPECT_EQ(err, "");
-  return wbtest::ParseFindings(out);
+  const std::vector<Finding> found = wbtest::ParseFindings(out);
+  EXPECT_EQ(err, wbtest::SummaryOf(found));
+  return found;
 }
 
 void ExpectFindings(const std::string& script, const std::vector<Expected>& expected) {
@@ -133,7 +134,7 @@ TEST(RegistryScriptCheckOutput, JsonCarriesTheSameFindings) {
   brixdev::CheckRequest request;
   request.paths = {folder.Write("s.reg", kKey + "\"d\"=DWORD:1\n@=\"x\"\n")};
   request.importer = BRIXPARSE_PATH;
-  request.json = true;
+  request.format = brixdev::Format::kJson;
   std::string out, err;
   EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 1);
   const std::string file = "\"file\": \"" + request.paths[0] + "\"";
@@ -174,11 +175,11 @@ TEST(RegistryScriptCheckOutput, AnUnreadablePathHidesNoFindingsOfTheOthers) {
   request.importer = BRIXPARSE_PATH;
   std::string out, err;
   EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
-  EXPECT_EQ(err, "brixdev: cannot read " + missing + "\n");
+  EXPECT_EQ(err, "brixdev: cannot read " + missing + "\n1 error, 1 warning, 0 notes\n");
   wbtest::ExpectFindings(wbtest::ParseFindings(out), {{2, 5, "error", "upper-case-type", "in capitals"},
                                                       {2, 13, "warning", "text-after-value", "'junk'"}});
 
-  request.json = true;
+  request.format = brixdev::Format::kJson;
   out.clear();
   err.clear();
   EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
@@ -191,6 +192,12 @@ TEST(RegistryScriptCheckOutput, AnUnreadablePathHidesNoFindingsOfTheOthers) {
                      "\"unreadable\", \"message\": \"cannot read " + missing + "\"}"),
             std::string::npos)
       << out;
+  // SARIF, the other report for machines, names it too.
+  request.format = brixdev::Format::kSarif;
+  out.clear();
+  err.clear();
+  EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
+  EXPECT_NE(out.find("\"ruleId\": \"unreadable\""), std::string::npos) << out;
 }
 
 TEST(RegistryScriptCheckOutput, JsonIsUtf8WhateverTheFileNamesHold) {
@@ -200,7 +207,7 @@ TEST(RegistryScriptCheckOutput, JsonIsUtf8WhateverTheFileNamesHold) {
   request.paths = {folder.Write("caf\xe9.reg", kKey + "\"d\"=DWORD:1\n"), folder.Write("x\xe2\x82.reg", "@=\"x\"\n"),
                    folder.path() + "/gone\xff.reg"};
   request.importer = BRIXPARSE_PATH;
-  request.json = true;
+  request.format = brixdev::Format::kJson;
   std::string out, err;
   EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
   EXPECT_TRUE(ValidUtf8(out)) << out;

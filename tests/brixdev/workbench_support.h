@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "brixdev/checks/diagnostics.h"
 #include "tests/platform/posix/regstore/test_support.h"
 
 namespace wbtest {
@@ -99,6 +100,13 @@ inline std::vector<Finding> ParseFindings(const std::string& report) {
     start = end + 1;
   }
   return findings;
+}
+
+// The summary line a text report of these findings ends with, counted from them.
+inline std::string SummaryOf(const std::vector<Finding>& found) {
+  brixdev::Counts counts;
+  for (const Finding& f : found) ++(f.severity == "error" ? counts.errors : f.severity == "warning" ? counts.warnings : counts.notes);
+  return brixdev::SummaryLine(counts) + "\n";
 }
 
 // A finding a check must report, in report order.

@@ -12,6 +12,7 @@ it is not 0.
 
 import argparse
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -49,8 +50,24 @@ def check_scenario(scenario, artifacts, brixdev):
             return ""
         res = subprocess.run([brixdev, "-d", device, "check"] + paths, cwd=folder.root, capture_output=True,
                              timeout=120)
-        report = res.stdout.decode("utf-8") + res.stderr.decode("utf-8")
+        out, err = res.stdout.decode("utf-8"), res.stderr.decode("utf-8")
+        # A check that ran (0, 1) ends with the summary line; one that could not (2) has none.
+        report = out + (without_summary(out, err) if res.returncode in (0, 1) else err)
         return report + ("exit status %d\n" % res.returncode if res.returncode else "")
+
+
+def summary_of(report):
+    """The summary line that a text report of these findings ends with on standard error."""
+    counts = [len(re.findall(r"^[^\n]*:\d+:\d+: %s: " % word, report, re.M)) for word in ("error", "warning", "note")]
+    return ", ".join("%d %s%s" % (n, word, "" if n == 1 else "s")
+                     for n, word in zip(counts, ("error", "warning", "note"))) + "\n"
+
+
+def without_summary(report, err):
+    """Standard error less its summary line, which must count the findings of report; an error if not."""
+    if err.endswith(summary_of(report)):
+        return err[:-len(summary_of(report))]
+    return err + "(no summary line %r)\n" % summary_of(report).strip()
 
 
 def main():
@@ -65,7 +82,7 @@ def main():
     ok = True
 
     example = subprocess.run([args.brixdev, "check", args.example], capture_output=True, timeout=120)
-    if example.returncode != 0 or example.stdout or example.stderr:
+    if example.returncode != 0 or example.stdout or example.stderr != b"0 errors, 0 warnings, 0 notes\n":
         print("example package: expected a clean check, got status %d:\n%s%s" % (
             example.returncode, example.stdout.decode(), example.stderr.decode()))
         ok = False

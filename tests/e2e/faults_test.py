@@ -15,6 +15,7 @@ import shutil
 import signal
 import stat
 import struct
+import subprocess
 import sys
 import tempfile
 
@@ -182,6 +183,37 @@ def unreadable_wildcard_folder(artifacts, brixdev):
         device.close()
 
 
+def names_the_device_cannot_hold(artifacts, brixdev):
+    """A package file whose host name is not UTF-8 is met and refused, never left out unsaid."""
+    device = Device(artifacts, brixdev, "'\\set\\*' '\\Dest'\n", {"\\Storage\\BrixCopy\\set\\a.txt": b"a"})
+    try:
+        with open(os.path.join(os.fsencode(device.host("\\Storage\\BrixCopy\\set")), b"b\xff.txt"), "wb") as f:
+            f.write(b"b")
+        text = device.install()
+        assert ("BrixCopy: cannot open source file: \\Storage\\BrixCopy\\set\\b\ufffd.txt\r\n"
+                "GetLastError returned: 123\r\n"
+                "BrixCopy: Failed to copy file: \\set\\*\r\nGetLastError returned: 123\r\n") in text, text
+        with open(device.host("\\Dest\\a.txt"), "rb") as f:
+            assert f.read() == b"a"
+    finally:
+        device.close()
+
+
+def no_device_says_why(artifacts, brixdev):
+    """A device folder that cannot be opened is named with the host's reason."""
+    work = tempfile.mkdtemp(prefix="brix-faults-")
+    try:
+        program = os.path.join(work, "BrixCopy.exe")
+        shutil.copy(artifacts["BrixCopy"], program)
+        missing = os.path.join(work, "missing")
+        res = subprocess.run([program], env=dict(os.environ, BRIX_DEVICE=missing), capture_output=True)
+        assert res.returncode == 2, res
+        assert res.stderr.decode() == ("BrixCopy.exe: not on a simulated device: BRIX_DEVICE=%s is not a device "
+                                       "folder holding fs/: No such file or directory\n" % missing), res.stderr
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def registry_diagnostics_stay_out_of_the_debug_output(artifacts, brixdev):
     device = Device(artifacts, brixdev)
     try:
@@ -207,7 +239,8 @@ def main():
     artifacts = dict(a.split("=", 1) for a in args.artifact)
     failed = 0
     for test in (lock_folder_of_another_user, lock_folder_that_is_a_file, counter_on_a_full_disk,
-                 every_failed_copy_is_reported, unreadable_wildcard_folder,
+                 every_failed_copy_is_reported, unreadable_wildcard_folder, names_the_device_cannot_hold,
+                 no_device_says_why,
                  registry_diagnostics_stay_out_of_the_debug_output):
         try:
             test(artifacts, args.brixdev)

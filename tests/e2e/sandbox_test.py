@@ -126,7 +126,7 @@ def check(artifacts, brixdev):
         # A linked counter: neither read nor created through the link; nothing installed.
         os.symlink(os.path.join(outside, "counter"), counter)
         text = run(runner, "\\Storage\\BrixCopy.exe")
-        assert ("BrixCopy: cannot create execution counter file: \\Temp\\brixcopy.log\r\n"
+        assert ("BrixCopy: cannot open execution counter file: \\Temp\\brixcopy.log\r\n"
                 "GetLastError returned: 1921\r\n") in text, text
         os.remove(counter)
 

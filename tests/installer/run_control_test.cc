@@ -194,14 +194,66 @@ TEST_F(AppMainTest, ThirtySecondUpdateShowsOneDash) {
   EXPECT_EQ(texts[31], "-");
 }
 
-TEST_F(AppMainTest, WorkerThatCannotStartShowsOneDash) {
+// A worker that cannot start installs nothing: that is said, and the counter
+// goes again so that the next start installs.
+TEST_F(AppMainTest, WorkerThatCannotStartIsReportedAndUncounted) {
   AddFile(U(kScript), "");
   plat::fake::InjectFailure({"ThreadStart", plat::kErrorNotEnoughMemory, 0, u""});
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(TextsOf("WindowSetText"), std::vector<std::string>{"-"});
   EXPECT_EQ(plat::fake::CallsOf("WindowDestroy").size(), 1u);
-  EXPECT_EQ(Debug(), kStart + kFirst + kBanner);
-  EXPECT_EQ(FileContents(kCounter), Int32(1));
+  const std::string cannotStart =
+      "BrixCopy: cannot start worker thread: CopyThreadProc\r\nGetLastError returned: 8\r\n";
+  EXPECT_EQ(Debug(), kStart + kFirst + cannotStart + kBanner);
+  EXPECT_FALSE(FileContents(kCounter).has_value());
+
+  // The next start installs.
+  plat::fake::Reset();
+  plat::fake::AddDirectory(u"\\Temp");
+  AddFile(U(kScript), "");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Debug(), kStart + kFirst + kFrom + kBanner);
+  EXPECT_EQ(plat::fake::CallsOf("ThreadStart").size(), 1u);
+
+  // A counter that cannot be removed again is reported too.
+  plat::fake::Reset();
+  plat::fake::AddDirectory(u"\\Temp");
+  AddFile(U(kScript), "");
+  plat::fake::InjectFailure({"ThreadStart", plat::kErrorNotEnoughMemory, 0, u""});
+  plat::fake::InjectFailure({"FileDelete", plat::kErrorAccessDenied, 0, u""});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Debug(), kStart + kFirst + cannotStart +
+                         "BrixCopy: cannot delete execution counter file: \\Temp\\brixcopy.log\r\n"
+                         "GetLastError returned: 5\r\n" +
+                         kBanner);
+}
+
+// Only a missing counter (no file, no folder) makes a first run. Any other
+// failure to open, read or rewind it is reported, and the run neither
+// installs nor changes the counter.
+TEST_F(AppMainTest, CounterThatCannotBeReadIsReportedAndKept) {
+  const struct {
+    const char* name;
+    plat::fake::Failure failure;
+    std::string debug;
+  } cases[] = {
+      {"open, access denied", {"StreamOpen", 5, 1, kCounter}, "cannot open execution counter file: \\Temp\\brixcopy.log\r\nGetLastError returned: 5\r\n"},
+      {"open, device error", {"StreamOpen", 31, 1, kCounter}, "cannot open execution counter file: \\Temp\\brixcopy.log\r\nGetLastError returned: 31\r\n"},
+      {"read", {"StreamReadInt32", 31, 0, kCounter}, "cannot read execution counter file: \\Temp\\brixcopy.log\r\nGetLastError returned: 31\r\n"},
+      {"rewind", {"StreamRewind", 31, 0, kCounter}, "cannot rewind execution counter file: \\Temp\\brixcopy.log\r\nGetLastError returned: 31\r\n"},
+  };
+  for (const auto& c : cases) {
+    plat::fake::Reset();
+    plat::fake::AddDirectory(u"\\Temp");
+    AddFile(U(kScript), "");
+    AddFile(kCounter, Int32(7));
+    plat::fake::InjectFailure(c.failure);
+    EXPECT_EQ(Run(), 0) << c.name;
+    EXPECT_EQ(Debug(), kStart + "BrixCopy: " + c.debug + kBanner) << c.name;
+    EXPECT_EQ(FileContents(kCounter), Int32(7)) << c.name;
+    EXPECT_TRUE(plat::fake::CallsOf("StreamWriteInt32").empty()) << c.name;
+    EXPECT_TRUE(plat::fake::CallsOf("ThreadStart").empty()) << c.name;
+  }
 }
 
 }  // namespace

@@ -222,6 +222,19 @@ TEST_F(CopyThreadProcTest, WildcardSearchThatFailsIsReportedWithThePattern) {
   }
 }
 
+// A search that stops with an error after some matches is a failure of the
+// line too; only error 18 ends the matches quietly.
+TEST_F(CopyThreadProcTest, WildcardSearchThatStopsEarlyIsReported) {
+  AddFile(u"\\Windows\\BrixCopy\\drivers\\a.dll", "aa");
+  AddFile(u"\\Windows\\BrixCopy\\drivers\\b.dll", "bb");
+  plat::fake::InjectFailure({"FindNextMatch", 31, 1, u""});
+  EXPECT_EQ(RunScript("'\\drivers\\*' '\\Windows'\n"), kScriptDone);
+  EXPECT_EQ(Debug(), kFrom + CopyingMsg("\\drivers\\*", "\\Windows") +
+                         "BrixCopy: Failed to copy file: \\drivers\\*\r\nGetLastError returned: 31\r\n");
+  EXPECT_EQ(FileContents(u"\\Windows\\a.dll"), "aa");
+  EXPECT_FALSE(FileContents(u"\\Windows\\b.dll").has_value());
+}
+
 TEST_F(CopyThreadProcTest, WildcardFileTooLongForItsPathIsAFailedCopy) {
   // Destination folder of 241 units: "a" fits below it, a 20-unit name does not.
   const std::string folder = "\\" + std::string(240, 'f');

@@ -139,7 +139,9 @@ TEST(ParseFile, UnopenedScriptGivesNoList) {
   EXPECT_EQ(parser.keys, nullptr);
 }
 
-TEST(ParseFile, ReadErrorYieldsNoListButKeepsWhatWasBuilt) {
+// The keys built before a read error are released before the report, which
+// after running out of memory needs some of what they held.
+TEST(ParseFile, ReadErrorYieldsNoListAndReleasesWhatWasBuilt) {
   std::string script;
   for (int i = 0; i < 2000; ++i) script += "[HKEY_LOCAL_MACHINE\\K" + std::to_string(i) + "]\n\"v\"=dword:1\n";
   plat::fake::Reset();
@@ -149,8 +151,8 @@ TEST(ParseFile, ReadErrorYieldsNoListButKeepsWhatWasBuilt) {
   file.Open(regtest::kScriptPath);
   CBrixparse parser(file);
   EXPECT_EQ(parser.ParseFile(), nullptr);
-  ASSERT_NE(parser.keys, nullptr);
-  EXPECT_EQ(parser.keys->path, u"HKEY_LOCAL_MACHINE\\K0");
+  EXPECT_EQ(parser.keys, nullptr);
+  EXPECT_NE(plat::fake::DebugTextUtf8().find("cannot read script"), std::string::npos);
 }
 
 TEST(KeyNodes, ConstructorsCopyTheirInput) {

@@ -26,7 +26,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -41,6 +43,8 @@ constexpr std::size_t kFrameHeader = 24;
 constexpr std::size_t kMaxGathered = std::size_t{4} << 20;
 constexpr std::size_t kWriteBackBytes = std::size_t{1} << 20;
 constexpr std::size_t kWriteBackPage = 4096;
+// Further tries of a lock release that failed.
+constexpr int kUnlockAttempts = 3;
 
 static_assert(sizeof(off_t) == 8, "log offsets need 64 bits");
 
@@ -50,6 +54,7 @@ using WriteCall = ssize_t (*)(int, const void*, size_t, off_t);
 using ReadCall = ssize_t (*)(int, void*, size_t, off_t);
 using TruncateCall = int (*)(int, off_t);
 using StatCall = int (*)(int, struct stat*);
+using FcntlCall = int (*)(int, int, ...);
 
 // SQLite's own calls, which the replacements pass on to.
 struct Calls {
@@ -59,8 +64,11 @@ struct Calls {
   ReadCall read = nullptr;
   TruncateCall truncate = nullptr;
   StatCall stat = nullptr;
+  FcntlCall fcntl = nullptr;
 };
 Calls calls;
+
+std::atomic<bool> g_unlockFailed{false};
 
 // Bytes written to one log file that have not reached the kernel yet:
 // contiguous, from offset on.
@@ -221,6 +229,26 @@ int CloseAfterWrites(int fd) {
   return written < 0 ? -1 : closed;
 }
 
+// SQLite passes a lock request's struct flock, or an int, as the third argument.
+int FcntlWatchingUnlocks(int fd, int command, ...) {
+  va_list rest;
+  va_start(rest, command);
+  void* argument = va_arg(rest, void*);
+  va_end(rest);
+  int result = calls.fcntl(fd, command, argument);
+  const bool lockRequest = command == F_SETLK || command == F_SETLKW || command == F_OFD_SETLK;
+  if (result >= 0 || !lockRequest || argument == nullptr || static_cast<struct flock*>(argument)->l_type != F_UNLCK)
+    return result;
+  // An unlock that fails leaves SQLite's view of the locks wrong at once: the
+  // call that made it retries the lock it believes free for about 10 seconds.
+  // Releasing never waits, so it is tried again; one that keeps failing has
+  // the connection dropped at the next registry call.
+  for (int attempt = 0; attempt < kUnlockAttempts && result < 0; ++attempt)
+    result = calls.fcntl(fd, command, argument);
+  if (result < 0) g_unlockFailed.store(true);
+  return result;
+}
+
 template <typename Call>
 Call Original(sqlite3_vfs* unix, const char* name) {
   return reinterpret_cast<Call>(unix->xGetSystemCall(unix, name));
@@ -253,7 +281,11 @@ void InstallFileCalls() {
       Replace(unix, "close", reinterpret_cast<sqlite3_syscall_ptr>(&CloseAfterWrites));
     }
     Replace(unix, "open", reinterpret_cast<sqlite3_syscall_ptr>(&OpenNoFollow));
+    calls.fcntl = Original<FcntlCall>(unix, "fcntl");
+    if (calls.fcntl != nullptr) Replace(unix, "fcntl", reinterpret_cast<sqlite3_syscall_ptr>(&FcntlWatchingUnlocks));
   });
 }
+
+bool TakeUnlockFailure() { return g_unlockFailed.exchange(false); }
 
 }  // namespace regstore

@@ -7,5 +7,7 @@ namespace regstore {
 
 // Installs the replacements in SQLite's unix file layer (once; later calls do nothing).
 void InstallFileCalls();
+// True, once, when a lock on a database file could not be released since the last call.
+bool TakeUnlockFailure();
 
 }  // namespace regstore

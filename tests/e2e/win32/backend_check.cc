@@ -132,6 +132,10 @@ void Files(Expect& e) {
   e.Number(plat::LastError(), 2, u"missing file error");
   e.True(plat::FileCreateWrite(u"\\NoDir\\x.txt") == nullptr, u"created in a missing folder");
   e.Number(plat::LastError(), 3, u"missing folder error");
+  e.True(plat::FileDelete(u"\\F.TXT"), u"delete, in another case");
+  e.True(plat::FileOpenRead(u"\\f.txt") == nullptr, u"a deleted file opened");
+  e.True(!plat::FileDelete(u"\\f.txt"), u"a deleted file deleted again");
+  e.Number(plat::LastError(), 2, u"delete of a missing file");
 }
 
 void Libraries(Expect& e) {

@@ -390,3 +390,35 @@ TEST(PosixFiles, NullHandlesFailWithInvalidHandle) {
 }
 
 }  // namespace
+
+namespace {
+
+// Deleting: a file goes, in any case of its name; a folder, an open file, a
+// missing name and a refused name fail with the device's errors.
+TEST(PosixFiles, DeleteRemovesFilesOnlyWhenNobodyHoldsThem) {
+  TestDevice device;
+  device.Write("Temp/brixcopy.log", "1234");
+  device.Write("Temp/held.txt", "h");
+  device.MakeFolder("Temp/Folder");
+  EXPECT_TRUE(plat::FileDelete(u"\\TEMP\\BrixCopy.log"));
+  EXPECT_EQ(OpenFile(u"\\Temp\\brixcopy.log", Access::Read, Disposition::OpenExisting, Share::ReadWrite), nullptr);
+  plat::File* held = OpenFile(u"\\Temp\\held.txt", Access::Read, Disposition::OpenExisting, Share::None);
+  ASSERT_NE(held, nullptr);
+  const struct {
+    const char16_t* path;
+    std::uint32_t error;
+  } cases[] = {
+      {u"\\Temp\\held.txt", plat::kErrorSharingViolation}, {u"\\Temp\\Folder", plat::kErrorAccessDenied},
+      {u"\\Temp\\missing.txt", plat::kErrorFileNotFound},  {u"\\Nowhere\\a.txt", plat::kErrorPathNotFound},
+      {u"\\Temp\\a:b.txt", plat::kErrorInvalidName},       {u"\\", plat::kErrorAccessDenied},
+  };
+  for (const auto& c : cases) {
+    plat::SetLastErrorCode(0);
+    EXPECT_FALSE(plat::FileDelete(c.path));
+    EXPECT_EQ(plat::LastError(), c.error);
+  }
+  plat::FileClose(held);
+  EXPECT_TRUE(plat::FileDelete(u"\\Temp\\held.txt"));
+}
+
+}  // namespace
