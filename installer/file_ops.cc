@@ -78,9 +78,14 @@ std::int32_t CopyOneFile(const char16_t* source, const char16_t* destination) {
   return result;
 }
 
-void CreatePath(const char16_t* path) {
+void CreatePath(const char16_t* path, LineObserver* observer) {
   const std::size_t length = wstr::Len(path);
   if (length < 2) return;
+  if (observer != nullptr) {
+    // Only backslashes divide the path into the folders created.
+    if (const char16_t* slash = wstr::Chr(path, u'/'); slash != nullptr)
+      observer->Decided(Decision::kForwardSlash, slash, 1);
+  }
 
   char16_t name[kPathChars] = {};
   std::size_t scan = 0;
@@ -102,7 +107,8 @@ void CreatePath(const char16_t* path) {
   // The final name is one backslash and the whole path; a path with a dot
   // anywhere is taken to end in a file name and gets no final creation.
   if (!wstr::Cat(name, kPathChars, path)) return;
-  if (wstr::Chr(path, u'.') == nullptr) plat::MakeDirectory(name);
+  if (wstr::Chr(path, u'.') == nullptr && plat::MakeDirectory(name) && observer != nullptr)
+    observer->Decided(Decision::kFolderFromPath, path, length);
 }
 
 }  // namespace brixcopy

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "installer/decisions.h"
+
 namespace brixcopy {
 
 // Number of attempts a failing read or write call of CopyOneFile gets before the copy is given up.
@@ -14,6 +16,7 @@ inline constexpr std::uint32_t kTransferChunk = 8192;
 std::int32_t CopyOneFile(const char16_t* source, const char16_t* destination);
 
 // Creates every directory the path names, shortest prefix first; results are ignored, nothing is written.
-void CreatePath(const char16_t* path);
+// observer, when not nullptr, is told of a "/" that divides nothing and of a whole path made a folder.
+void CreatePath(const char16_t* path, LineObserver* observer = nullptr);
 
 }  // namespace brixcopy

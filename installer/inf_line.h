@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "installer/decisions.h"
+
 namespace brixcopy {
 
 // Why a line is malformed.
@@ -15,8 +17,10 @@ enum class InfLineFault {
 };
 
 // Splits line as ParseInfLine does but writes nothing; kNone on success, else why it is malformed.
+// observer, when not nullptr, is told the lenient decisions made on a well-formed line.
 InfLineFault SplitInfLine(const char16_t* line, const char16_t* packageDir, char16_t* source,
-                          char16_t* destination, char16_t* options, bool* resolved);
+                          char16_t* destination, char16_t* options, bool* resolved,
+                          LineObserver* observer = nullptr);
 
 // Splits line into source, destination and options (260-unit buffers each), resolving a
 // relative source against packageDir; 1 on success, 0 (reason written) on a malformed line.

@@ -35,6 +35,28 @@ bool SplitCommandLine(const char16_t* entry, char16_t* program, char16_t* comman
   return true;
 }
 
+// The first place of ".cab"/".CAB" (or ".vb"/".VB") in entry when the entry does not end in it:
+// the text that goes to the CAB installer (VB loader) names more than the package.
+const char16_t* InsideEntry(const char16_t* entry, const char16_t* lower, const char16_t* upper) {
+  const std::size_t length = wstr::Len(entry);
+  const std::size_t tail = wstr::Len(lower);
+  if (length >= tail && (wstr::Cmp(entry + length - tail, lower) == 0 || wstr::Cmp(entry + length - tail, upper) == 0))
+    return nullptr;
+  const char16_t* first = wstr::Str(entry, lower);
+  const char16_t* other = wstr::Str(entry, upper);
+  return other != nullptr && (first == nullptr || other < first) ? other : first;
+}
+
+// What the split of a quoted program path drops: the entry's first unit when it
+// is no double quote, and the unit behind the closing one when it is no blank.
+void ReportQuoting(const char16_t* entry, LineObserver& observer) {
+  const char16_t* open = wstr::Chr(entry, u'"');
+  if (open == nullptr) return;
+  if (open != entry) observer.Decided(Decision::kQuoteNotFirst, entry, 1);
+  const char16_t* close = wstr::Chr(open + 1, u'"');
+  if (close != nullptr && close[1] != 0 && close[1] != u' ') observer.Decided(Decision::kAfterQuoteSkipped, close + 1, 1);
+}
+
 // Starts application with commandLine (nullptr for none) and waits for it when asked;
 // on failure writes failureFormat with what and the last-error code.
 std::int32_t Start(const char16_t* application, const char16_t* commandLine, std::int32_t wait,
@@ -77,19 +99,24 @@ std::int32_t IsVbApp(const char16_t* text) {
   return wstr::Str(text, u".vb") != nullptr || wstr::Str(text, u".VB") != nullptr ? 1 : 0;
 }
 
-bool PlanStart(const char16_t* entry, StartPlan* plan) {
+bool PlanStart(const char16_t* entry, StartPlan* plan, LineObserver* observer) {
   *plan = StartPlan{};
   if (wstr::Len(entry) >= kPathChars) return false;
   if (IsCabFile(entry) != 0) {
     plan->kind = StartKind::kCabInstaller;
     wstr::Copy(plan->program, kPathChars, kCabInstaller);
+    if (const char16_t* at = InsideEntry(entry, u".cab", u".CAB"); at != nullptr && observer != nullptr)
+      observer->Decided(Decision::kCabInEntry, at, 4);
   } else if (IsVbApp(entry) != 0) {
     plan->kind = StartKind::kVbLoader;
     wstr::Copy(plan->program, kPathChars, kVbLoader);
+    if (const char16_t* at = InsideEntry(entry, u".vb", u".VB"); at != nullptr && observer != nullptr)
+      observer->Decided(Decision::kVbInEntry, at, 3);
   } else if (wstr::Chr(entry, u' ') == nullptr) {
     wstr::Copy(plan->program, kPathChars, entry);
     return true;
   } else {
+    if (observer != nullptr) ReportQuoting(entry, *observer);
     if (!SplitCommandLine(entry, plan->program, plan->commandLine)) plan->kind = StartKind::kMissingQuote;
     plan->hasCommandLine = plan->kind != StartKind::kMissingQuote;
     return true;

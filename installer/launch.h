@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "installer/decisions.h"
 #include "installer/messages.h"
 
 namespace brixcopy {
@@ -24,7 +25,8 @@ struct StartPlan {
 };
 
 // Fills plan with what RunProgram starts for entry, writing nothing; false when entry exceeds 259 characters.
-bool PlanStart(const char16_t* entry, StartPlan* plan);
+// observer, when not nullptr, is told what of the entry is dropped or read otherwise than it looks.
+bool PlanStart(const char16_t* entry, StartPlan* plan, LineObserver* observer = nullptr);
 
 // Loads the DLL at path and calls its DllRegisterServer export; 1 when found and called, else 0.
 std::int32_t RegisterDll(const char16_t* path);

@@ -3,6 +3,7 @@
 // choose and which sources are wildcards.
 #pragma once
 
+#include "installer/decisions.h"
 #include "installer/messages.h"
 
 namespace brixcopy {
@@ -15,10 +16,12 @@ inline constexpr int kScriptReadCapacity = static_cast<int>(kPathChars);
 enum class LineAction { kRegister, kRun, kRunAndWait, kCopy };
 
 // The text of a line as read that the runner parses (leading spaces removed), or nullptr when it is skipped.
-const char16_t* ScriptLineText(const char16_t* line);
+// observer, when not nullptr, is told when a skipped line holds more than a line end.
+const char16_t* ScriptLineText(const char16_t* line, LineObserver* observer = nullptr);
 
 // The action the options choose: "-r", "-e" and "-x" tested in that order; none of them copies.
-LineAction ActionOf(const char16_t* options);
+// observer, when not nullptr, is told what of the options is passed over.
+LineAction ActionOf(const char16_t* options, LineObserver* observer = nullptr);
 
 // True when a copy line's parsed source is a wildcard: its last character is '*'.
 bool IsWildcardSource(const char16_t* source);

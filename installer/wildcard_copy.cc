@@ -49,7 +49,14 @@ bool NothingToMatch(std::uint32_t error) {
 }  // namespace
 
 bool PlanWildcardCopy(const char16_t* packageDir, const char16_t* source, const char16_t* destination,
-                      bool resolved, WildcardPlan* plan) {
+                      bool resolved, WildcardPlan* plan, LineObserver* observer) {
+  if (observer != nullptr) {
+    // The folder is what stands before the last backslash; a slash behind it divides nothing.
+    const char16_t* slash = wstr::RChr(source, u'\\');
+    slash = wstr::Chr(slash != nullptr ? slash : source, u'/');
+    if (slash != nullptr) observer->Decided(Decision::kForwardSlash, slash, 1);
+    if (resolved) observer->Decided(Decision::kRelativeWildcard, source, wstr::Len(source));
+  }
   if (resolved) {
     // The line parser has already placed the source in the package and appended
     // it to the destination; taking the parents here keeps the package
@@ -68,7 +75,7 @@ bool MatchPaths(const WildcardPlan& plan, const char16_t* name, char16_t* from, 
   return InFolder(target, plan.targetDir, name) && InFolder(from, plan.sourceDir, name);
 }
 
-void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource) {
+void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource, LineObserver* observer) {
   plat::FindData match{};
   FindHandle search(plat::FindFirst(plan.pattern, &match));
   if (!search) {
@@ -77,6 +84,8 @@ void RunWildcardCopy(const WildcardPlan& plan, const char16_t* lineSource) {
     const std::uint32_t error = plat::LastError();
     if (!NothingToMatch(error))
       plat::DebugPrint(u"BrixCopy: Failed to copy file: %s\r\nGetLastError returned: %d\r\n", lineSource, error);
+    else if (observer != nullptr)
+      observer->Decided(Decision::kWildcardNoMatch, plan.pattern, wstr::Len(plan.pattern));
     return;
   }
   do {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "regimport/decisions.h"
 #include "regimport/key_tree.h"
 #include "regimport/script_file.h"
 
@@ -58,11 +59,15 @@ class CBrixparse {
   static int GetToken(const char16_t* text, std::u16string& token, std::size_t& consumed);
   // Fills entry from a logical line: 1 for a key or value entry, 0 when the line gives none.
   static int ParseEntry(CLineEntry& entry, const std::u16string& line);
+  // The same, telling observer (when not nullptr) each lenient decision made on the line.
+  static int ParseEntry(CLineEntry& entry, const std::u16string& line, LineObserver* observer);
   // Reads a hexadecimal number after leading blanks, controls, "0" and "x"; never fails.
   static std::uint32_t HexToULong(const char16_t* text);
 
   CScriptFile& file;
   std::unique_ptr<CKeyNode> keys;
+  // Told every lenient decision of ParseFile and every line it parsed; none in the program itself.
+  DecisionObserver* observer = nullptr;
 };
 
 }  // namespace brixparse

@@ -1,150 +1,26 @@
-#include <array>
 #include <string>
 #include <string_view>
 
 #include "regimport/brixparse.h"
+#include "regimport/value_forms.h"
 
 namespace brixparse {
 
 namespace {
 
+using forms::EndOf;
+using forms::HoldsNonSpace;
+using forms::Reporter;
+using forms::SkipBlanks;
+
 bool IsDelimiter(char16_t c) {
   return c == u';' || c == u'[' || c == u'"' || c == u'=' || c == u':';
-}
-
-// The value of a hexadecimal digit, or -1 for any other character.
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
-// Reads a hexadecimal number from text, up to its terminator.
-std::uint32_t HexRange(const char16_t* p) {
-  while (*p != 0 && (*p <= 0x20 || *p == u'0' || *p == u'x')) ++p;
-  std::uint32_t value = 0;
-  // Wraps: only the last eight digits count.
-  for (int digit; (digit = HexDigit(*p)) >= 0; ++p) value = value * 16 + static_cast<std::uint32_t>(digit);
-  return value;
-}
-
-void PushUnit(std::vector<std::uint8_t>& data, char16_t unit) {
-  data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-  data.push_back(static_cast<std::uint8_t>(unit >> 8));
 }
 
 // True when [begin, end) is a leading part of prefix (compared over its own length).
 bool IsLeadingPart(const char16_t* begin, const char16_t* end, std::u16string_view prefix) {
   const std::size_t length = static_cast<std::size_t>(end - begin);
   return length <= prefix.size() && prefix.substr(0, length) == std::u16string_view(begin, length);
-}
-
-// True when data can take n more bytes without growing beyond the largest
-// value; a value that would is given up at once, before its data is built.
-bool Fits(const std::vector<std::uint8_t>& data, std::size_t n) {
-  return n <= kMaxValueData - data.size();
-}
-
-// String: the token [begin, end) without its first character (the opening
-// double quote) and its last, then a terminator.
-bool FillString(const char16_t* begin, const char16_t* end, std::vector<std::uint8_t>& data) {
-  const std::size_t length = static_cast<std::size_t>(end - begin);
-  const std::size_t inner = length >= 2 ? length - 2 : 0;
-  if (inner + 1 > kMaxValueData / 2) return false;
-  data.resize((inner + 1) * 2);
-  std::uint8_t* out = data.data();
-  for (std::size_t i = 1; i <= inner; ++i, out += 2) {
-    out[0] = static_cast<std::uint8_t>(begin[i] & 0xFF);
-    out[1] = static_cast<std::uint8_t>(begin[i] >> 8);
-  }
-  out[0] = 0;
-  out[1] = 0;
-  return true;
-}
-
-void FillDword(const char16_t* rest, std::vector<std::uint8_t>& data) {
-  const std::uint32_t value = HexRange(rest);
-  for (int shift = 0; shift < 32; shift += 8)
-    data.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-// What a character is to a number list: a bit set over the classes below,
-// with a hexadecimal digit's value in the low four bits.
-constexpr std::uint8_t kDigit = 0x10;      // "0"-"9", "a"-"f", "A"-"F"
-constexpr std::uint8_t kLead = 0x20;       // passed over before the digits: controls, "0", "x"
-constexpr std::uint8_t kSeparator = 0x40;  // "," and " "
-constexpr std::uint8_t kEnd = 0x80;        // the terminator
-
-constexpr std::array<std::uint8_t, 128> kListClass = [] {
-  std::array<std::uint8_t, 128> table{};
-  table[0] = kEnd;
-  for (int c = 1; c < 0x20; ++c) table[c] = kLead;
-  table[u','] = table[u' '] = kSeparator;
-  for (int d = 0; d < 10; ++d) table[u'0' + d] = static_cast<std::uint8_t>(kDigit | d);
-  for (int d = 0; d < 6; ++d) {
-    table[u'a' + d] = static_cast<std::uint8_t>(kDigit | (10 + d));
-    table[u'A' + d] = static_cast<std::uint8_t>(kDigit | (10 + d));
-  }
-  table[u'0'] |= kLead;
-  table[u'x'] = kLead;
-  return table;
-}();
-
-std::uint8_t ListClass(char16_t c) { return c < kListClass.size() ? kListClass[c] : 0; }
-
-// Byte list (wide false) or character list (wide true): one number per word
-// of the rest, words separated by runs of "," and " ". Each word is read as
-// HexToULong reads a text that ends with the word.
-bool FillNumberList(const char16_t* rest, bool wide, std::vector<std::uint8_t>& data) {
-  const char16_t* p = rest;
-  for (;;) {
-    while (ListClass(*p) & kSeparator) ++p;
-    if (*p == 0) return true;
-    if (!Fits(data, wide ? 2 : 1)) return false;
-    std::uint8_t c = ListClass(*p);
-    const std::uint8_t second = ListClass(p[1]);
-    if ((c & second & kDigit) && (ListClass(p[2]) & (kSeparator | kEnd))) {
-      // The usual word of two digits; a leading "0" passed over adds nothing.
-      data.push_back(static_cast<std::uint8_t>(((c & 0x0F) << 4) | (second & 0x0F)));
-      if (wide) data.push_back(0);
-      p += 2;
-      continue;
-    }
-    while ((c = ListClass(*p)) & kLead) ++p;
-    std::uint32_t value = 0;  // wraps: only the last eight digits count
-    for (; c & kDigit; c = ListClass(*++p)) value = value * 16 + (c & 0x0F);
-    while (!(c & (kSeparator | kEnd))) c = ListClass(*++p);
-    data.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    if (wide) data.push_back(0);
-  }
-}
-
-// String list: the character behind the ":" is skipped; each element runs to
-// the next "," or the end of the line and loses its last character (the
-// closing double quote); the next element starts behind the next double
-// quote. Every step stays inside the line, whatever the line holds.
-bool FillStringList(const char16_t* rest, std::vector<std::uint8_t>& data) {
-  if (*rest != 0) {
-    const char16_t* q = rest + 1;
-    for (;;) {
-      const char16_t* end = q;
-      while (*end != 0 && *end != u',') ++end;
-      // The element's characters but its last, and a terminator.
-      const std::size_t units = end > q ? static_cast<std::size_t>(end - q) : 1;
-      if (!Fits(data, 2 * units)) return false;
-      for (const char16_t* c = q; c + 1 < end; ++c) PushUnit(data, *c);
-      PushUnit(data, 0);
-      if (*end == 0) break;
-      const char16_t* open = end + 1;
-      while (*open != 0 && *open != u'"') ++open;
-      if (*open == 0) break;
-      q = open + 1;
-    }
-  }
-  if (!Fits(data, 2)) return false;
-  PushUnit(data, 0);
-  return true;
 }
 
 // A token of a text, as a range of it: begin nullptr when the text has no
@@ -195,9 +71,69 @@ Token CutToken(const char16_t* text) {
   }
 }
 
+
+// The value forms a type word selects.
+enum class Form { kDword, kBytes, kCharacters, kStrings };
+
+struct TypeWord {
+  std::u16string_view prefix;  // the whole word with its ":"
+  std::uint32_t type;
+  Form form;
+};
+
+// Tested in this order: a word selects the first whose prefix it is a leading part of.
+constexpr TypeWord kTypeWords[] = {
+    {u"dword:", kRegDword, Form::kDword},        {u"hex:", kRegBinary, Form::kBytes},
+    {u"hex(7):", kRegMultiSz, Form::kCharacters}, {u"multi_sz:", kRegMultiSz, Form::kStrings},
+    {u"hex(2):", kRegExpandSz, Form::kCharacters},
+};
+
+// The type word that [begin, end) is a leading part of, or nullptr.
+const TypeWord* FindTypeWord(const char16_t* begin, const char16_t* end) {
+  for (const TypeWord& form : kTypeWords)
+    if (IsLeadingPart(begin, end, form.prefix)) return &form;
+  return nullptr;
+}
+
+// A line that gives no entry: blank lines and comments are what they seem;
+// anything else is text the importer passes over.
+void ReportNoEntry(const char16_t* text, const char16_t* end, const Token& first, const Reporter& report) {
+  const char16_t* lead = SkipBlanks(text, end);
+  if (lead == end || (first.delimiter == u';' && lead == first.begin)) return;
+  report(Decision::kNoEntry, lead, end);
+}
+
+// A string value: its last unit is dropped as the closing double quote, a
+// double quote inside it stays, and what a string cut as a pair leaves behind
+// (or what stands before it) is passed over.
+void ReportString(const char16_t* value, const Token& token, const char16_t* lineEnd, const Reporter& report) {
+  if (HoldsNonSpace(value, token.begin)) report(Decision::kTextBeforeValue, value, token.begin);
+  const char16_t* last = token.end - 1;
+  if (token.end - token.begin < 2 || *last != u'"')
+    report(Decision::kStringUnclosed, token.end - token.begin < 2 ? token.begin : last, token.end);
+  for (const char16_t* c = token.begin + 1; c < last; ++c) {
+    if (*c == u'"') {
+      report(Decision::kQuoteInString, c, last);
+      break;
+    }
+  }
+  const char16_t* after = SkipBlanks(token.end, lineEnd);
+  if (after < lineEnd) report(Decision::kTextAfterValue, after, lineEnd);
+}
+
+// A type word: only spaces may stand around it before its ":", and a leading
+// part of a word selects the type as the whole word would.
+void ReportTypeWord(const char16_t* value, const Token& type, const TypeWord& form, const Reporter& report) {
+  const char16_t* colon = value + type.consumed - 1;
+  if (type.begin > colon || HoldsNonSpace(value, type.begin) || HoldsNonSpace(type.end, colon))
+    report(Decision::kTextAroundType, value, colon + 1);
+  if (static_cast<std::size_t>(type.end - type.begin) + 1 != form.prefix.size())
+    report(Decision::kShortTypeWord, type.begin, type.end);
+}
+
 }  // namespace
 
-std::uint32_t CBrixparse::HexToULong(const char16_t* text) { return HexRange(text); }
+std::uint32_t CBrixparse::HexToULong(const char16_t* text) { return forms::HexRange(text); }
 
 int CBrixparse::GetToken(const char16_t* text, std::u16string& token, std::size_t& consumed) {
   const Token found = CutToken(text);
@@ -208,39 +144,70 @@ int CBrixparse::GetToken(const char16_t* text, std::u16string& token, std::size_
   return 1;
 }
 
-int CBrixparse::ParseEntry(CLineEntry& entry, const std::u16string& line) {
+int CBrixparse::ParseEntry(CLineEntry& entry, const std::u16string& line) { return ParseEntry(entry, line, nullptr); }
+
+int CBrixparse::ParseEntry(CLineEntry& entry, const std::u16string& line, LineObserver* observer) {
   // The text of a line ends at its first zero unit.
   const char16_t* text = line.c_str();
+  const Reporter report(observer, text);
+  // The line's end is looked for only when someone observes: the parse itself
+  // never needs it but for a string value, which runs to it.
+  const char16_t* lineEnd = report ? EndOf(text) : nullptr;
+  if (report && lineEnd != text + line.size()) report(Decision::kZeroCharacter, lineEnd, text + line.size());
   // Only a "[" or a double quote can open an entry. With any other first
   // delimiter the first token is a word (":") or no name at all, and a word
   // that happens to begin with a double quote was never closed as a name.
   const Token first = CutToken(text);
-  if ((first.delimiter != u'[' && first.delimiter != u'"') || first.end == nullptr) return 0;
+  if (first.delimiter != u'[' && first.delimiter != u'"') {
+    if (report) ReportNoEntry(text, lineEnd, first, report);
+    return 0;
+  }
+  if (first.end == nullptr) {
+    report(first.delimiter == u'[' ? Decision::kKeyUnclosed : Decision::kNameUnclosed, first.begin, lineEnd);
+    return 0;
+  }
+  if (report) {
+    const char16_t* lead = SkipBlanks(text, first.begin);
+    if (lead < first.begin) report(Decision::kTextBeforeEntry, lead, first.begin);
+  }
   // The pair's inner text, delimiters dropped; it may be empty.
   const char16_t* inner = first.begin + 1;
   const char16_t* close = first.end - 1;
   if (first.delimiter == u'[') {
     entry.kind = kEntryKey;
     entry.token.assign(inner, close);
+    if (report && SkipBlanks(first.end, lineEnd) < lineEnd)
+      report(Decision::kTextAfterKey, SkipBlanks(first.end, lineEnd), lineEnd);
     return 1;
   }
   entry.kind = kEntryValue;
-  if (static_cast<std::size_t>(close - inner) > kMaxValueName) return 0;
+  if (static_cast<std::size_t>(close - inner) > kMaxValueName) {
+    report(Decision::kNameTooLong, first.begin, first.end);
+    return 0;
+  }
   entry.valueName.assign(inner, close);
   // The "=" must stand directly behind the name's closing double quote: the
   // value text starts two characters behind it. (Any "=" further on would
   // be the first delimiter of the value text and so no type.)
-  if (close[1] != u'=') return 0;
+  if (close[1] != u'=') {
+    report(Decision::kNoEquals, close + 1, lineEnd);
+    return 0;
+  }
   const char16_t* value = close + 2;
 
   // The value's token: the whole rest when it opens with a double quote.
   Token type;
   if (*value == u'"') {
     type.begin = value;
-    type.end = value + std::char_traits<char16_t>::length(value);
+    type.end = lineEnd != nullptr ? lineEnd : EndOf(value);
   } else {
     type = CutToken(value);
-    if (type.end == nullptr) return 0;
+    if (type.end == nullptr || type.delimiter == u'=' || type.delimiter == u'[') {
+      // Nothing that names a type: no word before a ":", or an "=" or a key
+      // pair as the value's first token.
+      report(Decision::kNoTypeWord, value, lineEnd);
+      return 0;
+    }
   }
   const char16_t* rest = value + type.consumed;
 
@@ -248,26 +215,35 @@ int CBrixparse::ParseEntry(CLineEntry& entry, const std::u16string& line) {
   bool fits = true;
   if (*type.begin == u'"') {
     entry.type = kRegSz;
-    fits = FillString(type.begin, type.end, entry.data);
-  } else if (IsLeadingPart(type.begin, type.end, u"dword:")) {
-    entry.type = kRegDword;
-    FillDword(rest, entry.data);
-  } else if (IsLeadingPart(type.begin, type.end, u"hex:")) {
-    entry.type = kRegBinary;
-    fits = FillNumberList(rest, false, entry.data);
-  } else if (IsLeadingPart(type.begin, type.end, u"hex(7):")) {
-    entry.type = kRegMultiSz;
-    fits = FillNumberList(rest, true, entry.data);
-  } else if (IsLeadingPart(type.begin, type.end, u"multi_sz:")) {
-    entry.type = kRegMultiSz;
-    fits = FillStringList(rest, entry.data);
-  } else if (IsLeadingPart(type.begin, type.end, u"hex(2):")) {
-    entry.type = kRegExpandSz;
-    fits = FillNumberList(rest, true, entry.data);
+    if (report) ReportString(value, type, lineEnd, report);
+    fits = forms::FillString(type.begin, type.end, entry.data);
   } else {
-    return 0;  // an unknown type word gives no value
+    const TypeWord* form = FindTypeWord(type.begin, type.end);
+    if (form == nullptr) {
+      report(Decision::kUnknownTypeWord, type.begin, type.end);
+      return 0;
+    }
+    if (report) ReportTypeWord(value, type, *form, report);
+    entry.type = form->type;
+    switch (form->form) {
+      case Form::kDword:
+        forms::FillDword(rest, entry.data, report);
+        break;
+      case Form::kBytes:
+        fits = forms::FillNumbers(rest, false, entry.data, report);
+        break;
+      case Form::kCharacters:
+        fits = forms::FillNumbers(rest, true, entry.data, report);
+        break;
+      case Form::kStrings:
+        fits = forms::FillStringList(rest, entry.data, report);
+        break;
+    }
   }
-  if (!fits) return 0;
+  if (!fits) {
+    report(Decision::kDataTooLarge, value, lineEnd);
+    return 0;
+  }
   entry.size = static_cast<std::uint32_t>(entry.data.size());
   return 1;
 }

@@ -1,4 +1,5 @@
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "regimport/brixparse.h"
@@ -25,18 +26,26 @@ CKeyNode* CBrixparse::ParseFile() {
   // none after a line meant as a key line that gave no key, so that its
   // values never land in the key before it.
   CKeyNode* current = nullptr;
+  bool keyLineSeen = false;  // a line meant as a key line has been read
   int result = kLineReadError;
   try {
     std::u16string physical;
     std::u16string logical;
     CLineEntry entry;
-    while ((result = ReadLogicalLine(file, physical, logical)) == kLineRead ||
+    std::optional<LineTrace> trace;
+    if (observer != nullptr) trace.emplace(*observer);
+    LineTrace* traced = trace ? &*trace : nullptr;
+    while ((result = ReadLogicalLine(file, physical, logical, traced)) == kLineRead ||
            result == kLineTooLong) {
-      if (result == kLineTooLong || ParseEntry(entry, logical) == 0) {
-        if (BeginsKeyLine(logical)) current = nullptr;
-        continue;
-      }
-      if (entry.kind == kEntryKey) {
+      if (traced != nullptr) traced->SetText(logical);
+      if (result == kLineTooLong && traced != nullptr) traced->Decided(Decision::kLineTooLong, 0, logical.size());
+      const bool given = result != kLineTooLong && ParseEntry(entry, logical, traced) == 1;
+      if (!given) {
+        if (BeginsKeyLine(logical)) {
+          current = nullptr;
+          keyLineSeen = true;
+        }
+      } else if (entry.kind == kEntryKey) {
         auto key = std::make_unique<CKeyNode>(entry.token.c_str());
         CKeyNode* added = key.get();
         if (last == nullptr)
@@ -45,10 +54,16 @@ CKeyNode* CBrixparse::ParseFile() {
           last->next = std::move(key);
         last = added;
         current = added;
+        keyLineSeen = true;
       } else if (current != nullptr) {
         current->AppendValue(std::make_unique<CValueNode>(entry.valueName.c_str(), entry.type,
                                                            entry.data.data(), entry.size));
+      } else if (traced != nullptr) {
+        const std::size_t name = logical.find(u'"');
+        traced->Decided(keyLineSeen ? Decision::kValueAfterNoKey : Decision::kValueBeforeKey, name,
+                        logical.size() - name);
       }
+      if (traced != nullptr) observer->Parsed(*traced, given ? &entry : nullptr);
     }
   } catch (const std::exception&) {
     // Only allocation can throw here (out of memory, or a text beyond the

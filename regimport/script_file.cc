@@ -22,7 +22,7 @@ bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 CScriptFile::~CScriptFile() { Close(); }
 
-void CScriptFile::Open(const char16_t* commandLine) {
+void CScriptFile::Open(const char16_t* commandLine, LineObserver* observer) {
   Close();
   if (commandLine == nullptr) commandLine = u"";
   // A double quote anywhere means the path is quoted: the first character is
@@ -33,6 +33,12 @@ void CScriptFile::Open(const char16_t* commandLine) {
     start = commandLine + 1;
     const char16_t* quote = wstr::Chr(start, u'"');
     length = quote != nullptr ? static_cast<std::size_t>(quote - start) : wstr::Len(start);
+    if (observer != nullptr) {
+      if (commandLine[0] != u'"') observer->Decided(Decision::kCommandLineFirst, 0, 1);
+      if (quote != nullptr && quote[1] != 0)
+        observer->Decided(Decision::kCommandLineRest, static_cast<std::size_t>(quote + 1 - commandLine),
+                          wstr::Len(quote + 1));
+    }
   } else {
     length = wstr::Len(commandLine);
   }
@@ -143,11 +149,36 @@ void StripComment(std::u16string& line) {
   TrimRight(line);
 }
 
-int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical) {
+namespace {
+
+// A carriage return with more than carriage returns behind it ends no line here.
+void ReportCarriageReturn(const std::u16string& physical, std::size_t number, LineTrace& trace) {
+  const std::size_t cr = physical.find(u'\r');
+  if (cr == std::u16string::npos || physical.find_first_not_of(u'\r', cr) == std::u16string::npos) return;
+  trace.DecidedAt(Decision::kCarriageReturn, DecisionPlace{number, cr + 1}, std::u16string_view(physical).substr(cr, 1));
+}
+
+// A continuation line that ends in a backslash and blanks ends the logical line.
+void ReportBlankAfterBackslash(const std::u16string& physical, std::size_t number, LineTrace& trace) {
+  std::size_t length = physical.size();
+  while (length > 0 && IsBlank(physical[length - 1])) --length;
+  if (length == physical.size() || length == 0 || physical[length - 1] != u'\\') return;
+  trace.DecidedAt(Decision::kBlankAfterBackslash, DecisionPlace{number, length},
+                  std::u16string_view(physical).substr(length - 1));
+}
+
+// The reading of a logical line; traced is a separate instantiation, so that
+// the untraced read keeps its plain code.
+template <bool kTraced>
+int ReadLogical(CScriptFile& file, std::u16string& physical, std::u16string& logical, LineTrace* trace) {
   logical.clear();
   int result = file.ReadLine(physical);
   if (result == kLineEndOfFile || result == kLineReadError) return result;
   bool tooLong = result == kLineTooLong;
+  if constexpr (kTraced) {
+    trace->Begin(file.physicalLines, physical);
+    if (!tooLong) ReportCarriageReturn(physical, file.physicalLines, *trace);
+  }
   char16_t lead = 0;  // the line's first unit that is no blank
   bool continues = false;
   if (tooLong) {
@@ -161,6 +192,9 @@ int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string&
     if (first != std::u16string::npos) lead = physical[first];
     continues = !physical.empty() && physical.back() == u'\\';
   }
+  // Where the last continuation backslash stood, for a script that ends behind it.
+  [[maybe_unused]] DecisionPlace backslash;
+  if constexpr (kTraced) backslash = DecisionPlace{file.physicalLines, physical.size()};
   // Once the joined line is too long it is still read to its end, so that
   // the next logical line starts where it should, but nothing more is kept.
   while (continues) {
@@ -172,13 +206,23 @@ int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string&
         logical += physical;
     }
     result = file.ReadLine(physical);
-    if (result == kLineEndOfFile) break;
+    if (result == kLineEndOfFile) {
+      if constexpr (kTraced) trace->DecidedAt(Decision::kBackslashAtEnd, backslash, u"\\");
+      break;
+    }
     if (result == kLineReadError) return kLineReadError;
     if (result == kLineTooLong) {
       tooLong = true;
       continues = file.overLong.last == u'\\';
+      if constexpr (kTraced) backslash = DecisionPlace{file.physicalLines, 1};
     } else {
       continues = !physical.empty() && physical.back() == u'\\';
+      if constexpr (kTraced) {
+        backslash = DecisionPlace{file.physicalLines, physical.size()};
+        trace->Continue(logical.size(), file.physicalLines);
+        ReportCarriageReturn(physical, file.physicalLines, *trace);
+        if (!continues) ReportBlankAfterBackslash(physical, file.physicalLines, *trace);
+      }
     }
   }
   if (!tooLong && result != kLineEndOfFile) {
@@ -193,6 +237,13 @@ int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string&
   logical.clear();
   if (lead != 0) logical.push_back(lead);
   return kLineTooLong;
+}
+
+}  // namespace
+
+int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical, LineTrace* trace) {
+  return trace != nullptr ? ReadLogical<true>(file, physical, logical, trace)
+                          : ReadLogical<false>(file, physical, logical, nullptr);
 }
 
 bool BeginsKeyLine(const std::u16string& line) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "regimport/decisions.h"
 
 namespace brixparse {
 
@@ -46,8 +47,9 @@ class CScriptFile {
   CScriptFile(const CScriptFile&) = delete;
   CScriptFile& operator=(const CScriptFile&) = delete;
 
-  // Opens the script named by the command line (optionally in double quotes) in text mode.
-  void Open(const char16_t* commandLine);
+  // Opens the script named by the command line (optionally in double quotes) in text mode;
+  // observer, when not nullptr, is told what of the command line is not part of the path.
+  void Open(const char16_t* commandLine, LineObserver* observer = nullptr);
   // Closes the stream if one is open.
   void Close();
   // Reads one whole physical line without its line feed: kLineRead, kLineEndOfFile, kLineReadError,
@@ -68,8 +70,10 @@ void StripComment(std::u16string& line);
 // Reads the next logical line (comment removed, continuations joined) into logical;
 // physical is scratch space. kLineRead, kLineEndOfFile, kLineReadError, or kLineTooLong
 // when the joined line exceeds file.maxLineUnits (logical then holds its first unit that is
-// no blank, or nothing).
-int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical);
+// no blank, or nothing). trace, when not nullptr, learns where the line's units stand and is told
+// the reader's lenient decisions.
+int ReadLogicalLine(CScriptFile& file, std::u16string& physical, std::u16string& logical,
+                    LineTrace* trace = nullptr);
 // True when line begins, blanks aside, with "[": it is meant as a key line.
 bool BeginsKeyLine(const std::u16string& line);
 

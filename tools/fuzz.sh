@@ -9,7 +9,7 @@
 #       code or features the saved inputs do not
 #   bash tools/fuzz.sh replay
 #       runs every saved corpus and crash input once through the libFuzzer builds
-# Targets: import_parse entry_parser line_reader inf_line
+# Targets: import_parse entry_parser strict_value line_reader inf_line
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -23,6 +23,7 @@ target_options() {
   case "$1" in
     import_parse) echo "-max_len=8192 -dict=tests/fuzz/dict/registry_script.dict" ;;
     entry_parser) echo "-max_len=2048 -dict=tests/fuzz/dict/registry_script.dict" ;;
+    strict_value) echo "-max_len=512 -dict=tests/fuzz/dict/registry_script.dict" ;;
     line_reader) echo "-max_len=12000 -dict=tests/fuzz/dict/registry_script.dict" ;;
     inf_line) echo "-max_len=700 -dict=tests/fuzz/dict/install_script.dict" ;;
     *) echo "unknown target: $1" >&2; usage ;;

@@ -17,18 +17,43 @@ void Diagnostics::Explain(const std::string& file, int line, int column, std::st
   list_.push_back(Diagnostic{file, line, column, Severity::kNote, std::move(id), std::move(message), std::move(explained)});
 }
 
+void Diagnostics::AddUnreadable(const std::string& path, std::string message) {
+  unreadable_.push_back(Diagnostic{path, 1, 1, Severity::kError, "unreadable", std::move(message), {}});
+}
+
 bool Diagnostics::HasErrors() const {
   return std::any_of(list_.begin(), list_.end(),
                      [](const Diagnostic& d) { return d.severity == Severity::kError; });
 }
 
-std::vector<Diagnostic> Diagnostics::Sorted() const {
-  std::vector<Diagnostic> sorted = list_;
-  // Stable: a note stays behind the finding it explains on the same line.
-  std::stable_sort(sorted.begin(), sorted.end(), [](const Diagnostic& a, const Diagnostic& b) {
+void SortFindings(std::vector<Diagnostic>& list) {
+  std::stable_sort(list.begin(), list.end(), [](const Diagnostic& a, const Diagnostic& b) {
     if (a.file != b.file) return a.file < b.file;
-    return a.line < b.line;
+    if (a.line != b.line) return a.line < b.line;
+    return a.column < b.column;
   });
+}
+
+std::vector<Diagnostic> Diagnostics::Sorted() const {
+  // A note that explains the finding before it is sorted as that finding
+  // (stable: right behind it), wherever the note itself points.
+  struct Keyed {
+    Diagnostic place;  // where it sorts
+    std::size_t index;
+  };
+  std::vector<Keyed> keyed;
+  for (std::size_t i = 0; i < list_.size(); ++i) {
+    const bool explains = !list_[i].explains.empty() && i > 0 && !keyed.empty();
+    keyed.push_back(Keyed{explains ? keyed.back().place : list_[i], i});
+  }
+  std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.place.file != b.place.file) return a.place.file < b.place.file;
+    if (a.place.line != b.place.line) return a.place.line < b.place.line;
+    return a.place.column < b.place.column;
+  });
+  std::vector<Diagnostic> sorted;
+  sorted.reserve(keyed.size());
+  for (const Keyed& k : keyed) sorted.push_back(list_[k.index]);
   return sorted;
 }
 
@@ -98,20 +123,53 @@ const char* SeverityWord(Severity severity) {
   return "error";
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at text[i], or 0 when none starts there.
+std::size_t Utf8Sequence(const std::string& text, std::size_t i) {
+  const auto at = [&](std::size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u; };
+  const auto continuation = [&](std::size_t k) { return (at(k) & 0xC0) == 0x80; };
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    // No overlong forms, no surrogates.
+    const unsigned low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+    return at(1) >= low && at(1) <= high && continuation(2) ? 3 : 0;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    // No overlong forms, nothing beyond U+10FFFF.
+    const unsigned low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+    return at(1) >= low && at(1) <= high && continuation(2) && continuation(3) ? 4 : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = Utf8Sequence(text, i);
+    if (length == 0) {
+      // A byte of a host file name (or any text) that is not UTF-8: the replacement character.
+      out += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20) {
+    } else if (byte < 0x20 || byte == 0x7F) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\u%04x", byte);
       out += escape;
     } else {
-      out += c;
+      out.append(text, i, length);
     }
+    i += length;
   }
   return out + "\"";
 }

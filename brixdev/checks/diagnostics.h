@@ -1,5 +1,5 @@
 // Findings of a check, reported compiler style (FILE:LINE:COLUMN: error|warning|note: TEXT [id])
-// or as JSON, sorted by file and line.
+// or as JSON, sorted by file, line and column.
 #pragma once
 
 #include <set>
@@ -37,9 +37,15 @@ class Diagnostics {
            std::string message);
   // Adds a note at file:line:column that explains the finding added last.
   void Explain(const std::string& file, int line, int column, std::string id, std::string message);
+  // Notes a path that could not be checked: an error with id "unreadable" at its line 1, column 1, for
+  // the machine-read reports; the text report leaves it to the caller's message on standard error.
+  void AddUnreadable(const std::string& path, std::string message);
+  // The paths that could not be checked.
+  const std::vector<Diagnostic>& Unreadable() const { return unreadable_; }
   // True when any finding is an error.
   bool HasErrors() const;
-  // The findings sorted by file and line, the order of adding kept otherwise.
+  // The findings sorted by file, line and column, the order of adding kept otherwise; a note
+  // that explains a finding stays right behind it.
   std::vector<Diagnostic> Sorted() const;
   // The findings sorted, without those whose id is in ignored and the notes that explain them.
   std::vector<Diagnostic> Reported(const std::set<std::string>& ignored) const;
@@ -55,7 +61,11 @@ class Diagnostics {
 
  private:
   std::vector<Diagnostic> list_;
+  std::vector<Diagnostic> unreadable_;
 };
+
+// list sorted by file, line and column, the order kept otherwise.
+void SortFindings(std::vector<Diagnostic>& list);
 
 // The findings of each severity in list.
 Counts Count(const std::vector<Diagnostic>& list);
@@ -64,7 +74,8 @@ std::string SummaryLine(const Counts& counts);
 
 // The word of a severity: "error", "warning" or "note".
 const char* SeverityWord(Severity severity);
-// text as a JSON string literal, quotes included; text is UTF-8.
+// text as a JSON string literal, quotes included: valid UTF-8 whatever text holds, each byte that
+// belongs to no UTF-8 sequence (a host file name's, for instance) written as U+FFFD.
 std::string JsonString(const std::string& text);
 
 }  // namespace brixdev

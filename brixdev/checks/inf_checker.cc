@@ -4,6 +4,7 @@
 // carried out.
 #include <algorithm>
 
+#include "brixdev/checks/decision_findings.h"
 #include "brixdev/checks/inf_checker.h"
 #include "brixdev/checks/pe_elf_exports.h"
 #include "brixdev/device/check_device.h"
@@ -25,10 +26,6 @@ constexpr std::size_t kReadLimit = std::size_t{64} << 20;
 std::string Path(std::u16string_view path) { return Utf8(path); }
 std::string Quoted(std::u16string_view text) { return "'" + Utf8(text) + "'"; }
 
-bool EndsWith(std::u16string_view text, std::u16string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
 std::string Describe(BinaryKind kind) {
   switch (kind) {
     case BinaryKind::kWindowsProgram:
@@ -48,7 +45,8 @@ std::string Describe(BinaryKind kind) {
 }
 
 // The binary kind of a device file; kOther also when it cannot be read.
-BinaryInfo ReadDeviceBinary(std::u16string_view path, bool* script) {
+BinaryInfo ReadDeviceBinary(std::u16string_view path, bool* script, CheckDevice* device) {
+  if (device != nullptr) device->Prepare(path);
   std::string bytes;
   if (!ReadDeviceFile(path, kReadLimit, &bytes)) return BinaryInfo{};
   *script = bytes.size() >= 2 && bytes[0] == '#' && bytes[1] == '!';
@@ -93,7 +91,7 @@ void InfChecker::Register(const ParsedLine& line) {
       break;
   }
   bool script = false;
-  const BinaryInfo info = ReadDeviceBinary(path, &script);
+  const BinaryInfo info = ReadDeviceBinary(path, &script, script_.device);
   if (!IsLibrary(info.kind)) {
     Report(line.line, column, Severity::kError, "not-a-library",
            Path(path) + " is " + Describe(info.kind) + ", not a library: registering it fails");
@@ -106,9 +104,11 @@ void InfChecker::Register(const ParsedLine& line) {
 void InfChecker::Run(const ParsedLine& line, bool wait) {
   IgnoredDestination(line, "a run");
   brixcopy::StartPlan plan;
-  if (!brixcopy::PlanStart(line.source.c_str(), &plan)) return;  // the parsed source always fits
+  Decisions planned(line.source.c_str());
+  if (!brixcopy::PlanStart(line.source.c_str(), &plan, &planned)) return;  // the parsed source always fits
   const std::u16string& entry = line.source;
   const int column = line.sourceColumn;
+  QuotedProgram(line, plan, planned);
   const bool cab = plan.kind == brixcopy::StartKind::kCabInstaller;
   switch (plan.kind) {
     case brixcopy::StartKind::kMissingQuote:
@@ -119,8 +119,7 @@ void InfChecker::Run(const ParsedLine& line, bool wait) {
     case brixcopy::StartKind::kVbLoader: {
       const char* kind = cab ? "CAB package" : "VB application";
       const char* handler = cab ? "CAB installer" : "VB loader";
-      const bool named = cab ? EndsWith(entry, u".cab") || EndsWith(entry, u".CAB")
-                             : EndsWith(entry, u".vb") || EndsWith(entry, u".VB");
+      const bool named = planned.Find(cab ? brixcopy::Decision::kCabInEntry : brixcopy::Decision::kVbInEntry) == nullptr;
       if (named) {
         Report(line.line, column, Severity::kNote, cab ? "cab-installer" : "vb-loader",
                std::string(kind) + ": the device's " + handler + " " + Path(plan.program) + " gets " +
@@ -134,14 +133,15 @@ void InfChecker::Run(const ParsedLine& line, bool wait) {
                    handler + " " + Path(plan.program) + " as its command line: nothing of it is started itself");
       }
       if (!script_.installersAssumed)
-        ProgramPresent(line, plan.program, std::string("the device's ") + handler + " " + Path(plan.program));
+        ProgramPresent(line, plan.program, std::string("the device's ") + handler + " " + Path(plan.program), false);
       if (wait) lastWaited_ = line.line;
       return;
     }
     case brixcopy::StartKind::kProgram:
       break;
   }
-  const bool present = ProgramPresent(line, plan.program, "program " + Path(plan.program));
+  const bool present = ProgramPresent(line, plan.program, "program " + Path(plan.program),
+                                      planned.Find(brixcopy::Decision::kQuoteNotFirst) != nullptr);
   if (wait) lastWaited_ = line.line;
   if (!present) return;
   if (SameIgnoringCase(BaseName(plan.program), u"Brixparse.exe")) {
@@ -149,11 +149,12 @@ void InfChecker::Run(const ParsedLine& line, bool wait) {
   }
 }
 
-bool InfChecker::ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& what) {
+bool InfChecker::ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& what,
+                                bool quoteNotFirst) {
   const int column = line.sourceColumn;
   const std::u16string& entry = line.source;
   std::string quoting;
-  if (entry.find(u'"') != std::u16string::npos && entry[0] != u'"') {
+  if (quoteNotFirst) {
     quoting = " (a double quote anywhere in the entry makes the installer take the text before the second one, "
               "without its first character, as the program path)";
   }
@@ -183,7 +184,7 @@ bool InfChecker::ProgramPresent(const ParsedLine& line, const std::u16string& pr
       break;
   }
   bool script = false;
-  const BinaryInfo info = ReadDeviceBinary(program, &script);
+  const BinaryInfo info = ReadDeviceBinary(program, &script, script_.device);
   const bool runnable = info.kind == BinaryKind::kWindowsProgram || info.kind == BinaryKind::kHostProgram ||
                         (info.kind == BinaryKind::kOther && script);
   if (!runnable) {
@@ -202,27 +203,31 @@ bool InfChecker::Copy(const ParsedLine& line) {
 
 bool InfChecker::CopyWildcard(const ParsedLine& line) {
   brixcopy::WildcardPlan plan;
+  Decisions planned(line.source.c_str());
   if (!brixcopy::PlanWildcardCopy(script_.packageDir.c_str(), line.source.c_str(), line.destination.c_str(),
-                                  line.resolved, &plan)) {
+                                  line.resolved, &plan, &planned)) {
     Report(line.line, line.sourceColumn, Severity::kError, "path-too-long",
            "a path composed for this wildcard is longer than 259 characters: the line is malformed and the "
            "installer stops the script here");
     return false;
   }
-  if (line.resolved) {
+  if (planned.Find(brixcopy::Decision::kRelativeWildcard) != nullptr) {
     Report(line.line, line.sourceColumn, Severity::kWarning, "relative-wildcard",
            "relative wildcard: the files of " + Path(plan.sourceDir) + " go to " + Path(plan.targetDir) +
                ", below the destination folder");
   }
-  if (!line.hasDestination) {
+  if (const Decisions::Made* slash = planned.Find(brixcopy::Decision::kForwardSlash); slash != nullptr) {
+    Report(line.line, line.resolved ? line.sourceColumn : line.sourceColumn + static_cast<int>(slash->offset),
+           Severity::kWarning, "forward-slash",
+           "the wildcard's folder ends at its last backslash, and '/' divides nothing for the installer: write "
+           "device paths with backslashes");
+  }
+  if (line.noDestination) {
     Report(line.line, line.sourceColumn, Severity::kWarning, "no-destination",
            "the line has no destination: the files go to the root folder \\");
   }
   const auto matches = Matches(plan.pattern);
-  if (matches.empty()) {
-    Report(line.line, line.sourceColumn, Severity::kWarning, "empty-wildcard",
-           "wildcard " + Path(plan.pattern) + " matches nothing: the line copies nothing");
-  }
+  std::vector<std::pair<std::u16string, std::u16string>> copies;  // the files the line copies, from and to
   for (const auto& [name, folder] : matches) {
     char16_t from[kPathChars], target[kPathChars];
     if (!brixcopy::MatchPaths(plan, name.c_str(), from, target)) {
@@ -239,10 +244,21 @@ bool InfChecker::CopyWildcard(const ParsedLine& line) {
     } else {
       Written(line, target);
       copiedFrom_[PathKey(target)] = from;
+      copies.emplace_back(from, target);
     }
   }
-  brixcopy::CreatePath(plan.targetDir);
-  brixcopy::RunWildcardCopy(plan, line.source.c_str());
+  // The target is meant to be a folder: only a slash in its path is news.
+  Decisions created(plan.targetDir);
+  brixcopy::CreatePath(plan.targetDir, &created);
+  PathCreated(line, plan.targetDir, created);
+  Decisions copied(plan.pattern);
+  brixcopy::RunWildcardCopy(plan, line.source.c_str(), &copied);
+  if (script_.device != nullptr)
+    for (const auto& [from, to] : copies) script_.device->Copied(from, to);
+  if (copied.Find(brixcopy::Decision::kWildcardNoMatch) != nullptr) {
+    Report(line.line, line.sourceColumn, Severity::kWarning, "empty-wildcard",
+           "wildcard " + Path(plan.pattern) + " matches nothing: the line copies nothing");
+  }
   return true;
 }
 
@@ -275,16 +291,18 @@ void InfChecker::CopyFile(const ParsedLine& line) {
     case EntryKind::kFile:
       break;
   }
-  if (!line.hasDestination) {
+  if (line.noDestination) {
     Report(line.line, line.sourceColumn, Severity::kError, "no-destination",
            "the line has no destination, so the file goes to \\, the root folder: the copy fails");
     return;
   }
-  const bool wasFolder = LookUp(destination) == EntryKind::kFolder;
-  brixcopy::CreatePath(destination.c_str());
-  if (LookUp(destination) == EntryKind::kFolder) {
+  Decisions created(destination.c_str());
+  brixcopy::CreatePath(destination.c_str(), &created);
+  PathCreated(line, destination, created);
+  const bool madeFolder = created.Find(brixcopy::Decision::kFolderFromPath) != nullptr;
+  if (madeFolder || LookUp(destination) == EntryKind::kFolder) {
     std::string text = "destination " + Path(destination);
-    if (!wasFolder) {
+    if (madeFolder) {
       text += " has no '.' anywhere, so the installer creates it as a folder before the copy, which then fails";
     } else {
       text += " is a folder: the copy fails";
@@ -295,11 +313,41 @@ void InfChecker::CopyFile(const ParsedLine& line) {
   }
   if (brixcopy::CopyOneFile(source.c_str(), destination.c_str()) == 0) {
     Report(line.line, line.destinationColumn, Severity::kError, "copy-fails",
-           "the copy to " + Path(destination) + " fails on the device with error " + std::to_string(plat::LastError()));
+           "the copy to " + Path(destination) + " fails on the device with " + DeviceError(plat::LastError()));
     return;
   }
   Written(line, destination);
   copiedFrom_[PathKey(destination)] = source;
+  if (script_.device != nullptr) script_.device->Copied(source, destination);
+}
+
+void InfChecker::PathCreated(const ParsedLine& line, const std::u16string& path, const Decisions& created) {
+  if (created.Find(brixcopy::Decision::kForwardSlash) != nullptr) {
+    Report(line.line, line.destinationColumn, Severity::kWarning, "forward-slash",
+           "the installer creates folders only at backslashes, so those before a '/' in " + Path(path) +
+               " are not created: write device paths with backslashes");
+  }
+}
+
+void InfChecker::QuotedProgram(const ParsedLine& line, const brixcopy::StartPlan& plan, const Decisions& planned) {
+  // Offsets count in the entry; a source taken from the package has no column of its own.
+  const auto column = [&](const Decisions::Made& made) {
+    return line.resolved ? line.sourceColumn : line.sourceColumn + static_cast<int>(made.offset);
+  };
+  if (const Decisions::Made* first = planned.Find(brixcopy::Decision::kQuoteNotFirst); first != nullptr) {
+    const std::string program = plan.kind == brixcopy::StartKind::kMissingQuote
+                                    ? ""
+                                    : " and takes the text up to the next double quote as the program, " +
+                                          Quoted(plan.program);
+    Report(line.line, column(*first), Severity::kWarning, "quoted-program",
+           "the entry holds a double quote but does not begin with one: the installer drops its first character " +
+               Quoted(first->text) + " all the same" + program + "; put the program path first, in double quotes");
+  }
+  if (const Decisions::Made* after = planned.Find(brixcopy::Decision::kAfterQuoteSkipped); after != nullptr) {
+    Report(line.line, column(*after), Severity::kWarning, "quoted-program",
+           "the character " + Quoted(after->text) + " behind the program path's closing double quote is skipped as "
+           "the blank before the command line would be: the command line is " + Quoted(plan.commandLine));
+  }
 }
 
 void InfChecker::Written(const ParsedLine& line, const std::u16string& destination) {

@@ -5,11 +5,39 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "brixdev/checks/diagnostics.h"
 #include "brixdev/checks/install_script_check.h"
+#include "installer/decisions.h"
+#include "installer/launch.h"
 
 namespace brixdev {
+
+// The installer's decisions on one text (a line, its options, an entry, a path), as the deciding function told them.
+class Decisions final : public brixcopy::LineObserver {
+ public:
+  struct Made {
+    brixcopy::Decision decision;
+    std::size_t offset;  // in the text
+    std::u16string text;
+  };
+  // base: the text the deciding function is given.
+  explicit Decisions(const char16_t* base) : base_(base) {}
+  void Decided(brixcopy::Decision decision, const char16_t* at, std::size_t length) override {
+    made.push_back(Made{decision, static_cast<std::size_t>(at - base_), std::u16string(at, length)});
+  }
+  // The first decision of that kind, or nullptr.
+  const Made* Find(brixcopy::Decision decision) const {
+    for (const Made& m : made)
+      if (m.decision == decision) return &m;
+    return nullptr;
+  }
+  std::vector<Made> made;
+
+ private:
+  const char16_t* base_;
+};
 
 // One line as the installer parses it, with where its parts stand in the physical line.
 struct ParsedLine {
@@ -19,6 +47,7 @@ struct ParsedLine {
   std::u16string source, destination, options;
   bool resolved = false;          // a relative source, placed in the package
   bool hasDestination = false;    // the line has a destination field
+  bool noDestination = false;     // the line parser supplied the destination of a copy line
   int sourceColumn = 1, destinationColumn = 1, optionsColumn = 1;
 };
 
@@ -46,9 +75,15 @@ class InfChecker {
   void CopyFile(const ParsedLine& line);
   // Notes that a line writes destination; warns when an earlier line wrote it too.
   void Written(const ParsedLine& line, const std::u16string& destination);
-  // Checks that program exists, as the device starts it; false when it is missing.
-  bool ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& what);
+  // Checks that program exists, as the device starts it; false when it is missing. quoteNotFirst: the
+  // program path was cut from an entry whose double quote is not its first character.
+  bool ProgramPresent(const ParsedLine& line, const std::u16string& program, const std::string& what,
+                      bool quoteNotFirst);
   void IgnoredDestination(const ParsedLine& line, const char* action);
+  // Reports what creating the folders of path decided: a "/" that divides nothing.
+  void PathCreated(const ParsedLine& line, const std::u16string& path, const Decisions& created);
+  // Reports what the split of a quoted program path drops.
+  void QuotedProgram(const ParsedLine& line, const brixcopy::StartPlan& plan, const Decisions& planned);
   // Reports that subject, a file the line needs, is missing, and the consequence: an error, or a
   // warning when a program that an earlier line waited for may have created it.
   void Missing(const ParsedLine& line, int column, const char* id, const std::string& subject,

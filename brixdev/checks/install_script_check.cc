@@ -7,7 +7,9 @@
 #include <set>
 #include <vector>
 
+#include "brixdev/checks/decision_findings.h"
 #include "brixdev/checks/inf_checker.h"
+#include "brixdev/device/check_device.h"
 #include "brixdev/text.h"
 #include "installer/inf_line.h"
 #include "installer/line_rules.h"
@@ -29,7 +31,7 @@ struct Piece {
 bool ReadPieces(const std::u16string& path, std::vector<Piece>* pieces, std::string* error) {
   plat::Stream* stream = plat::StreamOpen(path.c_str(), u"rt");
   if (stream == nullptr) {
-    *error = "cannot read the install script (error " + std::to_string(plat::LastError()) + ")";
+    *error = "cannot read the install script (" + DeviceError(plat::LastError()) + ")";
     return false;
   }
   int line = 1;
@@ -39,7 +41,7 @@ bool ReadPieces(const std::u16string& path, std::vector<Piece>* pieces, std::str
     char16_t buffer[brixcopy::kScriptReadCapacity];
     const char16_t* read = plat::StreamReadLine(buffer, brixcopy::kScriptReadCapacity, stream);
     if (plat::StreamHasError(stream)) {
-      *error = "cannot read the install script (error " + std::to_string(plat::LastError()) + ")";
+      *error = "cannot read the install script (" + DeviceError(plat::LastError()) + ")";
       ok = false;
       break;
     }
@@ -117,6 +119,7 @@ class ScriptReader {
         const std::size_t cr = pieces[k].text.find(u'\r');
         // A lone carriage return at the very end of a line ends nothing but does no harm either.
         if (cr != std::u16string::npos && pieces[k].text.find_first_not_of(u"\r\n", cr) != std::u16string::npos) {
+          crLines_.insert(pieces[k].line);
           checker_->Report(pieces[k].line, pieces[k].offset + static_cast<int>(cr) + 1, Severity::kError,
                            "cr-line-end",
                            "carriage return without line feed: the installer reads on across it, so the "
@@ -130,16 +133,25 @@ class ScriptReader {
 
   // Checks one read of the installer; false when the installer stops the script at it.
   bool CheckPiece(const Piece& piece) {
-    const char16_t* text = brixcopy::ScriptLineText(piece.text.c_str());
+    Decisions skipped(piece.text.c_str());
+    const char16_t* text = brixcopy::ScriptLineText(piece.text.c_str(), &skipped);
+    if (const Decisions::Made* cr = skipped.Find(brixcopy::Decision::kSkippedLine);
+        cr != nullptr && crLines_.insert(piece.line).second) {
+      checker_->Report(piece.line, piece.offset + static_cast<int>(cr->offset) + 1, Severity::kError, "cr-line-end",
+                       "a line that begins with a carriage return is skipped whole: the installer reads on across "
+                       "it, so the line behind it never runs");
+    }
     if (text == nullptr) return true;
     ParsedLine line;
     line.line = piece.line;
     line.column = piece.offset + static_cast<int>(text - piece.text.c_str()) + 1;
+    stopColumn_ = line.column;
     line.text = text;
     char16_t source[kPathChars], destination[kPathChars], options[kPathChars];
+    Decisions parsed(text);
     const brixcopy::InfLineFault fault =
         brixcopy::SplitInfLine(text, checker_->Script().packageDir.c_str(), source, destination, options,
-                               &line.resolved);
+                               &line.resolved, &parsed);
     if (fault != brixcopy::InfLineFault::kNone) {
       ReportMalformed(line, fault);
       return false;
@@ -147,9 +159,13 @@ class ScriptReader {
     line.source = source;
     line.destination = destination;
     line.options = options;
+    line.noDestination = parsed.Find(brixcopy::Decision::kNoDestination) != nullptr;
     LocateFields(&line);
-    ReportTextOutsideFields(line);
-    switch (brixcopy::ActionOf(options)) {
+    Decisions chosen(options);
+    const brixcopy::LineAction action = brixcopy::ActionOf(options, &chosen);
+    ReportLineDecisions(line, parsed);
+    ReportOptionDecisions(line, chosen, action);
+    switch (action) {
       case brixcopy::LineAction::kRegister:
         checker_->Register(line);
         return true;
@@ -185,7 +201,11 @@ class ScriptReader {
                          : fault == brixcopy::InfLineFault::kNoSourceEndingQuote
                              ? "no apostrophe closes the source"
                              : "no apostrophe closes the destination";
-      checker_->Report(line.line, at, Severity::kError, "malformed-line", std::string(what) + kStops);
+      const std::string hint = line.text.find(u'"') != std::u16string::npos
+                                   ? " (double quotes mark no field: the installer reads fields between apostrophes, "
+                                     "such as 'a.txt' '\\Windows')"
+                                   : "";
+      checker_->Report(line.line, at, Severity::kError, "malformed-line", std::string(what) + kStops + hint);
     }
   }
 
@@ -198,73 +218,91 @@ class ScriptReader {
       }
     }
     if (lines.empty()) return;
-    checker_->Explain(pieces[stop].line, 1, "never-run",
+    // At the place the script stops, behind the finding that says why.
+    checker_->Explain(pieces[stop].line, stopColumn_, "never-run",
                      std::string(lines.size() == 1 ? "line " : "lines ") + Ranges(lines) +
                          (lines.size() == 1 ? " never runs" : " never run") + ", because the script stops here");
   }
 
   // Finds the apostrophes of the fields and the options' '-' as the line parser takes them.
   void LocateFields(ParsedLine* line) {
-    quotes_.clear();
-    for (std::size_t i = 0; i < line->text.size() && quotes_.size() < 4; ++i)
-      if (line->text[i] == u'\'') quotes_.push_back(i);
-    line->hasDestination = quotes_.size() == 4;
-    const std::size_t lastClose = line->hasDestination ? quotes_[3] : quotes_[1];
-    dash_ = line->text.find(u'-', lastClose + 1);
-    line->sourceColumn = line->column + static_cast<int>(quotes_[0]) + 1;
-    line->destinationColumn = line->hasDestination ? line->column + static_cast<int>(quotes_[2]) + 1 : line->column;
-    line->optionsColumn = dash_ != std::u16string::npos ? line->column + static_cast<int>(dash_) : line->column;
+    std::vector<std::size_t> quotes;
+    for (std::size_t i = 0; i < line->text.size() && quotes.size() < 4; ++i)
+      if (line->text[i] == u'\'') quotes.push_back(i);
+    line->hasDestination = quotes.size() == 4;
+    const std::size_t lastClose = line->hasDestination ? quotes[3] : quotes[1];
+    const std::size_t dash = line->text.find(u'-', lastClose + 1);
+    line->sourceColumn = line->column + static_cast<int>(quotes[0]) + 1;
+    line->destinationColumn = line->hasDestination ? line->column + static_cast<int>(quotes[2]) + 1 : line->column;
+    line->optionsColumn = dash != std::u16string::npos ? line->column + static_cast<int>(dash) : line->column;
   }
 
-  void ReportTextOutsideFields(const ParsedLine& line) {
-    const std::u16string& text = line.text;
-    const std::size_t lastClose = line.hasDestination ? quotes_[3] : quotes_[1];
-    IgnoredText(line, 0, quotes_[0], "before the source");
-    if (line.hasDestination) IgnoredText(line, quotes_[1] + 1, quotes_[2], "between source and destination");
-    const std::size_t optionsAt = dash_ != std::u16string::npos ? dash_ : text.size();
-    IgnoredText(line, lastClose + 1, optionsAt, "behind the fields");
-    if (line.options.empty()) return;
-    const brixcopy::LineAction action = brixcopy::ActionOf(line.options.c_str());
-    const std::u16string options = Trimmed(line.options);
-    if (action == brixcopy::LineAction::kCopy) {
-      checker_->Report(line.line, line.optionsColumn, Severity::kWarning, "no-action-options",
-                       "options " + Quoted(options) +
-                           " select no action (only -r, -e and -x do, in lower case): the line copies");
-      return;
-    }
-    int named = 0;
-    std::u16string rest = options;
-    for (const char16_t* option : {u"-r", u"-e", u"-x"}) {
-      bool found = false;
-      for (std::size_t at; (at = rest.find(option)) != std::u16string::npos;) {
-        rest.replace(at, 2, u" ");
-        found = true;
+  // What the line parser passed over, supplied or read otherwise than written.
+  void ReportLineDecisions(const ParsedLine& line, const Decisions& parsed) {
+    for (const Decisions::Made& made : parsed.made) {
+      const int column = line.column + static_cast<int>(made.offset);
+      switch (made.decision) {
+        case brixcopy::Decision::kTextBeforeSource:
+          IgnoredText(line, column, made.text, "before the source");
+          break;
+        case brixcopy::Decision::kTextBetweenFields:
+          IgnoredText(line, column, made.text, "between source and destination");
+          break;
+        case brixcopy::Decision::kTextAfterFields:
+          IgnoredText(line, column, made.text, "behind the fields");
+          break;
+        case brixcopy::Decision::kRelativeIntoFile:
+          checker_->Report(line.line, line.destinationColumn, Severity::kWarning, "relative-into-file",
+                           "a relative source keeps its path below the destination, which names a file here: the "
+                           "copy goes to " + Utf8(line.destination) + ", inside a folder " + Quoted(made.text) +
+                               "; write the folder as the destination, or the source with a leading backslash");
+          break;
+        case brixcopy::Decision::kForwardSlash:
+          checker_->Report(line.line, column, Severity::kWarning, "forward-slash",
+                           "the source begins with '/': only a backslash makes a source absolute, so it is taken "
+                           "from the package; write device paths with backslashes");
+          break;
+        default:
+          break;  // the supplied destination is reported with the copy it matters to
       }
-      named += found ? 1 : 0;
-    }
-    if (named > 1) {
-      const char* chosen = action == brixcopy::LineAction::kRegister ? "-r" : "-e";
-      checker_->Report(line.line, line.optionsColumn, Severity::kWarning, "option-order",
-                       "options " + Quoted(options) + " name several actions: only " + chosen +
-                           " is carried out (-r before -e before -x)");
-    }
-    if (!Trimmed(rest).empty()) {
-      checker_->Report(line.line, line.optionsColumn, Severity::kWarning, "ignored-text",
-                       "option text " + Quoted(Trimmed(rest)) + " is ignored");
     }
   }
 
-  void IgnoredText(const ParsedLine& line, std::size_t begin, std::size_t end, const char* where) {
-    while (begin < end && IsBlank(line.text[begin])) ++begin;
-    if (end <= begin) return;
-    const std::u16string text = Trimmed(std::u16string_view(line.text).substr(begin, end - begin));
-    checker_->Report(line.line, line.column + static_cast<int>(begin), Severity::kWarning, "ignored-text",
-                     "text " + std::string(where) + " is ignored: " + Quoted(text));
+  // What of the options the runner's choice of action leaves unused.
+  void ReportOptionDecisions(const ParsedLine& line, const Decisions& chosen, brixcopy::LineAction action) {
+    for (const Decisions::Made& made : chosen.made) {
+      switch (made.decision) {
+        case brixcopy::Decision::kNoActionOptions:
+          checker_->Report(line.line, line.optionsColumn, Severity::kWarning, "no-action-options",
+                           "options " + Quoted(made.text) +
+                               " select no action (only -r, -e and -x do, in lower case): the line copies");
+          break;
+        case brixcopy::Decision::kSeveralActions:
+          checker_->Report(line.line, line.optionsColumn, Severity::kWarning, "option-order",
+                           "options " + Quoted(made.text) + " name several actions: only " +
+                               (action == brixcopy::LineAction::kRegister ? "-r" : "-e") +
+                               " is carried out (-r before -e before -x)");
+          break;
+        case brixcopy::Decision::kIgnoredOptionText:
+          checker_->Report(line.line, line.optionsColumn, Severity::kWarning, "ignored-text",
+                           "option text " + Quoted(made.text) + " is ignored");
+          break;
+        default:
+          break;
+      }
+    }
+  }
+
+  void IgnoredText(const ParsedLine& line, int column, const std::u16string& text, const char* where) {
+    std::string message = "text " + std::string(where) + " is ignored: " + Quoted(text);
+    if (text.find(u'"') != std::u16string::npos)
+      message += " (double quotes mark no field: the installer reads fields between apostrophes)";
+    checker_->Report(line.line, column, Severity::kWarning, "ignored-text", message);
   }
 
   InfChecker* checker_;
-  std::vector<std::size_t> quotes_;
-  std::size_t dash_ = std::u16string::npos;
+  std::set<int> crLines_;  // lines with a carriage return reported
+  int stopColumn_ = 1;  // where the line the script may stop at begins
 };
 
 }  // namespace
@@ -283,6 +321,7 @@ bool CheckInstallScript(const InstallScript& script, Diagnostics* out,
     *error = "the package directory " + Utf8(script.packageDir) + " is longer than 259 characters";
     return false;
   }
+  if (script.device != nullptr) script.device->Prepare(script.path);
   std::vector<Piece> pieces;
   if (!ReadPieces(script.path, &pieces, error)) return false;
   InfChecker checker(script, out, importerRun);

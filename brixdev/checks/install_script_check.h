@@ -11,12 +11,15 @@
 
 namespace brixdev {
 
+class CheckDevice;
+
 // The install script to check, on the active check device.
 struct InstallScript {
   std::u16string packageDir;       // the package directory on the device, without trailing backslash
   std::u16string path;             // the script on the device
   std::string name;                // the script as the user named it, for the findings
   bool installersAssumed = false;  // the device's CAB installer and VB loader count as present
+  CheckDevice* device = nullptr;   // the check device, told of copies and of files about to be read
 };
 
 // A run line that starts the registry importer, and where it stands in the script.

@@ -51,7 +51,7 @@ constexpr CommandSpec kCommands[] = {
     {Action::kCheck, "check", "PATH...", 1, SIZE_MAX, OperandKind::kPath, kCheckOptions,
      "report what the device will do with a package or\nscript, and where it will surprise",
      "Reports what the device will do with each PATH and where it will surprise,\n"
-     "one finding a line, sorted by file and line:\n"
+     "one finding a line, sorted by file, line and column:\n"
      "  FILE:LINE:COLUMN: error|warning|note: TEXT [ID]\n"
      "followed by a summary line on standard error (\"1 error, 2 warnings, 0 notes\").\n"
      "On a terminal the severities are coloured, unless NO_COLOR is set.\n"
@@ -64,7 +64,8 @@ constexpr CommandSpec kCommands[] = {
      "lies inside DIR already). Copy lines are carried out there, so later lines\n"
      "see their files; programs are neither started nor registered.",
      "Exit status: 0 no errors, 1 errors found (or warnings, with --werror), 2 bad\n"
-     "command line or unreadable input."},
+     "command line or a PATH that could not be checked (the other PATHs are checked\n"
+     "all the same)."},
     {Action::kTry, "try", "PACKAGE", 1, 1, OperandKind::kFolder, kTryOptions,
      "install a package on a simulated device and report\nwhat changed",
      "Installs the package folder PACKAGE (holding BrixCopy.inf) on a simulated\n"
@@ -75,9 +76,10 @@ constexpr CommandSpec kCommands[] = {
      "installer's first start runs, then brixdev prints its debug output and a\n"
      "report: files created and changed with their sizes, registry keys and\n"
      "values added and changed, programs started with their command lines.",
-     "Exit status: 0 the installer ran, 1 it did not end normally or in time,\n"
-     "2 bad command line, unreadable package or no usable device; 128 plus the\n"
-     "signal's number when brixdev was interrupted."},
+     "Exit status: 0 a clean install, 1 the installer or the importer reported a\n"
+     "failure (summed up in a last line) or the installer did not end normally or\n"
+     "in time, 2 bad command line, unreadable package or no usable device; 128 plus\n"
+     "the signal's number when brixdev was interrupted."},
     {Action::kDeviceNew, "device new", "DIR", 1, 1, OperandKind::kFolder, {},
      "create a fresh simulated device",
      "Creates a fresh simulated device in DIR (which must not exist or be empty):\n"

@@ -7,6 +7,7 @@
 
 #include <set>
 
+#include "brixdev/checks/decision_findings.h"
 #include "brixdev/checks/diagnostics.h"
 #include "brixdev/checks/install_script_check.h"
 #include "brixdev/checks/registry_script_check.h"
@@ -76,6 +77,19 @@ bool PlaceInDevice(const std::string& device, const std::string& path, std::u16s
 
 std::u16string BaseOf(const std::string& file) { return Utf16(file.substr(file.rfind('/') + 1)); }
 
+// What the importer's command-line rule leaves out of the script's path.
+class CommandLineDecisions final : public brixparse::LineObserver {
+ public:
+  explicit CommandLineDecisions(const std::u16string& commandLine) : commandLine_(commandLine) {}
+  void Decided(brixparse::Decision decision, std::size_t offset, std::size_t length) override {
+    made.emplace_back(decision, commandLine_.substr(offset, length));
+  }
+  std::vector<std::pair<brixparse::Decision, std::u16string>> made;
+
+ private:
+  const std::u16string& commandLine_;
+};
+
 class PathCheck {
  public:
   PathCheck(const CheckRequest& request, Diagnostics* out, std::set<std::string>* checked)
@@ -97,22 +111,36 @@ class PathCheck {
     }
     device_.Activate(DropDebugOutput);
     if (target.kind == Kind::kRegistryScript) {
-      const ScriptCheck result = CheckRegistryScript(place, [&](const std::u16string&) { return target.name; }, out_);
-      if (result == ScriptCheck::kChecked) return true;
-      *error = "the importer cannot " + std::string(result == ScriptCheck::kCannotOpen ? "open " : "read ") + target.name;
-      return false;
+      const auto nameOf = [&](const std::u16string& devicePath) {
+        device_.Prepare(devicePath);
+        return target.name;
+      };
+      const ScriptCheck result = CheckRegistryScript(place, nameOf, out_);
+      if (result != ScriptCheck::kChecked) {
+        *error = "the importer cannot " + std::string(result == ScriptCheck::kCannotOpen ? "open " : "read ") + target.name;
+        return false;
+      }
+      return Prepared(error);
     }
     InstallScript script;
     script.packageDir = place;
     script.path = place + u"\\" + BaseOf(target.file);
     script.name = target.name;
     script.installersAssumed = request_.device.empty();
+    script.device = &device_;
     const bool read = CheckInstallScript(script, out_, [&](const ImporterRun& run) { ImporterRuns(script, run); }, error);
     if (read && !unreadable_.empty()) *error = "the importer cannot read " + unreadable_;
-    return read && unreadable_.empty();
+    return read && unreadable_.empty() && Prepared(error);
   }
 
  private:
+  // True when every file the check read had its content; else false with *error.
+  bool Prepared(std::string* error) const {
+    if (device_.PrepareError().empty()) return true;
+    *error = device_.PrepareError();
+    return false;
+  }
+
   void ImporterRuns(const InstallScript& script, const ImporterRun& run) {
     if (!run.hasCommandLine) {
       out_->Add(script.name, run.line, run.column, Severity::kWarning, "missing-registry-script",
@@ -121,10 +149,16 @@ class PathCheck {
     }
     std::string name;
     const auto nameOf = [&](const std::u16string& devicePath) {
+      device_.Prepare(devicePath);
       name = NameOf(devicePath, run.copiedFrom);
       return checked_->insert(name).second ? name : std::string();
     };
-    const ScriptCheck result = CheckRegistryScript(run.commandLine, nameOf, out_);
+    CommandLineDecisions taken(run.commandLine);
+    const ScriptCheck result = CheckRegistryScript(run.commandLine, nameOf, out_, &taken);
+    for (const auto& [decision, text] : taken.made) {
+      const FindingText finding = RegistryFinding(decision, text, RegistryLine{});
+      out_->Add(script.name, run.line, run.column, finding.severity, finding.id, finding.message);
+    }
     if (result == ScriptCheck::kCannotRead) unreadable_ = name;
     if (result == ScriptCheck::kCannotOpen) {
       out_->Add(script.name, run.line, run.column, Severity::kError, "missing-registry-script",
@@ -156,28 +190,41 @@ class PathCheck {
 int RunCheck(const CheckRequest& request, std::string* out, std::string* err) {
   Diagnostics diagnostics;
   std::set<std::string> checkedScripts;
+  std::size_t unreadable = 0;
+  // A path that cannot be checked is reported and the others are checked all the same.
   for (const std::string& path : request.paths) {
     Target target;
     std::string error;
     if (!Classify(path, &target, &error) || !PathCheck(request, &diagnostics, &checkedScripts).Run(target, &error)) {
       *err += "brixdev: " + error + "\n";
-      return 2;
+      diagnostics.AddUnreadable(path, error);
+      ++unreadable;
     }
   }
+  // The summary counts the findings of the paths checked; with none, there is nothing to count.
+  const bool anyChecked = unreadable < request.paths.size();
   const std::vector<Diagnostic> reported = diagnostics.Reported(request.ignored);
   const Counts counts = Count(reported);
+  // The machine-read reports name the paths that could not be checked among the findings, by file.
+  std::vector<Diagnostic> named = reported;
+  for (const Diagnostic& path : diagnostics.Unreadable()) {
+    auto at = named.begin();
+    while (at != named.end() && at->file <= path.file) ++at;
+    named.insert(at, path);
+  }
   switch (request.format) {
     case Format::kText:
       *out = Diagnostics::FindingsText(reported, request.colour);
-      *err += SummaryLine(counts) + "\n";
+      if (anyChecked) *err += SummaryLine(counts) + "\n";
       break;
     case Format::kJson:
-      *out = Diagnostics::FindingsJson(reported);
+      *out = Diagnostics::FindingsJson(named);
       break;
     case Format::kSarif:
-      *out = SarifLog(reported, request.sarif);
+      *out = SarifLog(named, request.sarif);
       break;
   }
+  if (unreadable != 0) return 2;
   return counts.errors > 0 || (request.werror && counts.warnings > 0) ? 1 : 0;
 }
 

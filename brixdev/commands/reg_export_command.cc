@@ -99,6 +99,12 @@ int RegExport(const std::string& deviceDir, const std::string& key, const Export
     *err = "brixdev: no device folder: " + deviceDir + "\n";
     return 2;
   }
+  // As check and try do: a folder is a device by its file system, so that a mistyped -d
+  // is not read as a device with an empty registry.
+  if (!IsDirectory(deviceDir + "/fs")) {
+    *err = "brixdev: no device folder: " + deviceDir + " holds no fs/\n";
+    return 2;
+  }
   std::uint32_t root = regstore::kRootLocalMachine;
   std::u16string subKey;
   std::string why;

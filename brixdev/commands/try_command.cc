@@ -24,6 +24,7 @@
 #include "brixdev/checks/diagnostics.h"
 #include "brixdev/device/change_report.h"
 #include "brixdev/device/device_folder.h"
+#include "brixdev/device/install_failures.h"
 #include "brixdev/text.h"
 
 extern char** environ;
@@ -253,20 +254,30 @@ int RunTry(const TryRequest& request, std::string* out, std::string* err) {
   else if (!normal)
     notes.push_back("the installer did not end normally");
   else if (WEXITSTATUS(status) != 0) notes.push_back("the installer exited with " + std::to_string(WEXITSTATUS(status)));
+  const std::vector<Failure> failures = FailuresIn(debugText);
+  const std::string summary = FailureSummary(failures);
   if (request.json) {
     std::string noteList = "[";
     for (std::size_t i = 0; i < notes.size(); ++i) noteList += (i ? ", " : "") + JsonString(notes[i]);
+    std::string failureList = "[";
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+      failureList += (i ? ", " : "") + std::string("{\"kind\": \"") + FailureWord(failures[i].kind) +
+                     "\", \"message\": " + JsonString(failures[i].message) + "}";
+    }
     *out = "{\"device\": " + (request.device.empty() ? std::string("null") : JsonString(request.device)) +
            ",\n  \"notes\": " + noteList + "],\n  \"debug\": " + JsonString(debugText) + ",\n  " + ChangesJson(changes) +
-           "\n}\n";
+           ",\n  \"failures\": " + failureList + "],\n  \"summary\": " +
+           (summary.empty() ? std::string("null") : JsonString(summary)) + "\n}\n";
   } else {
     *out = notes.empty() ? "" : "=== Notes\n";
     for (const std::string& note : notes) *out += note + "\n";
     *out += "=== Debug output\n" + debugText;
     if (!debugText.empty() && debugText.back() != '\n') *out += "\n";
     *out += ChangesText(changes);
+    if (!summary.empty()) *out += "=== Failed: " + summary + "\n";
   }
-  return normal && WEXITSTATUS(status) == 0 ? 0 : 1;
+  // A clean install only: the installer ended by itself and reported no failure.
+  return normal && WEXITSTATUS(status) == 0 && failures.empty() ? 0 : 1;
 }
 
 }  // namespace brixdev

@@ -15,8 +15,9 @@ struct TryRequest {
   unsigned timeoutSeconds = 300;          // longest wait for the installer; 0 waits as long as it runs
 };
 
-// Installs the package and reports; returns the exit status: 0 the installer ran, 1 it did not
-// end normally or in time, 2 unreadable package, missing programs or no usable device.
+// Installs the package and reports; returns the exit status: 0 a clean install, 1 the installer
+// reported a failure or did not end normally or in time, 2 unreadable package, missing programs or
+// no usable device.
 int RunTry(const TryRequest& request, std::string* out, std::string* err);
 
 }  // namespace brixdev

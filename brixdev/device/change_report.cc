@@ -93,6 +93,51 @@ std::string Unescaped(const std::string& text) {
   return out;
 }
 
+// The UTF-16 units of bytes, when they are whole units.
+bool Units(const std::string& bytes, std::u16string* units) {
+  if (bytes.size() % 2 != 0) return false;
+  units->clear();
+  for (std::size_t i = 0; i < bytes.size(); i += 2)
+    units->push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+  return true;
+}
+
+// A value's data as JSON, by its type; bytes that do not make the type's form are given as hex.
+std::string JsonData(const regstore::Value& value) {
+  std::u16string units;
+  if ((value.type == 1 || value.type == 2) && Units(value.data, &units))
+    return JsonString(Utf8(std::u16string_view(units).substr(0, units.find(u'\0'))));
+  if (value.type == 4 && value.data.size() == 4) {
+    std::uint32_t number = 0;
+    for (int i = 3; i >= 0; --i) number = number << 8 | static_cast<unsigned char>(value.data[i]);
+    return std::to_string(number);
+  }
+  if (value.type == 7 && Units(value.data, &units)) {
+    // The strings one after another, each with its terminator, and one more closing the list.
+    if (!units.empty() && units.back() == 0) units.pop_back();
+    std::vector<std::u16string_view> strings;
+    for (std::size_t at = 0; at <= units.size();) {
+      const std::size_t end = std::min(units.find(u'\0', at), units.size());
+      strings.push_back(std::u16string_view(units).substr(at, end - at));
+      at = end + 1;
+    }
+    if (!strings.empty() && strings.back().empty()) strings.pop_back();
+    std::string list = "[";
+    for (std::size_t i = 0; i < strings.size(); ++i) list += (i ? ", " : "") + JsonString(Utf8(strings[i]));
+    return list + "]";
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (const char c : value.data) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!hex.empty()) hex += ',';
+    hex += kHex[byte >> 4];
+    hex += kHex[byte & 0xF];
+  }
+  return JsonString(hex);
+}
+
 std::string Section(const std::string& title, const std::vector<std::string>& lines) {
   std::string out = "=== " + title + "\n";
   if (lines.empty()) out += "(none)\n";
@@ -161,9 +206,9 @@ Changes Compare(const FileSnapshot& filesBefore, const FileSnapshot& filesAfter,
     for (const regstore::Value& value : values) {
       const regstore::Value* old = before == registryBefore.end() ? nullptr : FindValue(before->second, value.name);
       if (old == nullptr) {
-        changes.valuesAdded.push_back({path, FormatValue(value)});
+        changes.valuesAdded.push_back({path, FormatValue(value), value});
       } else if (old->type != value.type || old->data != value.data) {
-        changes.valuesChanged.push_back({path, FormatValue(value)});
+        changes.valuesChanged.push_back({path, FormatValue(value), value});
       }
     }
   }
@@ -196,7 +241,9 @@ std::string ChangesJson(const Changes& changes) {
   auto values = [](const std::vector<ValueChange>& list) {
     std::string out = "[";
     for (std::size_t i = 0; i < list.size(); ++i)
-      out += (i ? ", " : "") + std::string("{\"key\": ") + JsonString(list[i].key) + ", \"value\": " + JsonString(list[i].value) + "}";
+      out += (i ? ", " : "") + std::string("{\"key\": ") + JsonString(list[i].key) +
+             ", \"name\": " + JsonString(Utf8(list[i].stored.name)) +
+             ", \"type\": " + std::to_string(list[i].stored.type) + ", \"data\": " + JsonData(list[i].stored) + "}";
     return out + "]";
   };
   std::string keys = "[";

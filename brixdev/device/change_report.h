@@ -28,8 +28,9 @@ struct StartedProgram {
 };
 
 struct ValueChange {
-  std::string key;    // the key's path, UTF-8
-  std::string value;  // the value as an export line ("name"=dword:00000001)
+  std::string key;         // the key's path, UTF-8
+  std::string value;       // the value as an export line ("name"=dword:00000001)
+  regstore::Value stored;  // its name, type and bytes
 };
 
 struct Changes {
@@ -52,7 +53,10 @@ Changes Compare(const FileSnapshot& filesBefore, const FileSnapshot& filesAfter,
 
 // The report as text: one section per kind of change.
 std::string ChangesText(const Changes& changes);
-// The report as JSON object members (without braces): "files", "registry", "programs".
+// The report as JSON object members (without braces): "files", "registry", "programs"; a registry
+// value is an object with "key", "name", "type" (the registry type number) and "data": a string for
+// types 1 and 2, a number for a dword of 4 bytes, an array of strings for type 7, and otherwise the
+// bytes as two-digit hex numbers separated by commas.
 std::string ChangesJson(const Changes& changes);
 
 }  // namespace brixdev

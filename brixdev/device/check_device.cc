@@ -1,9 +1,14 @@
 #include "brixdev/device/check_device.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <utility>
 
+#include "brixdev/device/file_clone.h"
 #include "brixdev/text.h"
 #include "platform/platform.h"
 
@@ -30,11 +35,39 @@ bool CheckDevice::Create(const std::string& baseDevice, const std::string& impor
     *error = "no device folder: " + baseDevice + " holds no fs/";
     return false;
   }
-  return brixdev::Place(baseDevice + "/fs", root_, &placed_, error);
+  return brixdev::Place(baseDevice + "/fs", root_, &placed_, error, kStandInSize);
 }
 
 bool CheckDevice::Place(const std::string& host, std::u16string_view devicePath, std::string* error) {
-  return brixdev::Place(host, HostPath(devicePath), &placed_, error);
+  return brixdev::Place(host, HostPath(devicePath), &placed_, error, kStandInSize);
+}
+
+void CheckDevice::Copied(std::u16string_view from, std::u16string_view to) {
+  const auto source = placed_.standIns.find(HostPath(from));
+  const std::string target = HostPath(to);
+  if (source != placed_.standIns.end())
+    placed_.standIns[target] = source->second;
+  else
+    placed_.standIns.erase(target);
+}
+
+void CheckDevice::Prepare(std::u16string_view devicePath) {
+  const std::string host = HostPath(devicePath);
+  const auto found = placed_.standIns.find(host);
+  if (found == placed_.standIns.end()) return;
+  const std::string origin = found->second;
+  placed_.standIns.erase(found);
+  // Only the stand-in itself is replaced: a file that a copy overwrote keeps what it got.
+  struct stat st {};
+  if (lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) return;
+  const std::string scratch = host + ".brixdev-content";
+  CloneWay way = CloneWay::kCopy;
+  std::string error;
+  unlink(scratch.c_str());
+  if (!CloneFile(origin, scratch, true, &way, &error) || rename(scratch.c_str(), host.c_str()) != 0) {
+    unlink(scratch.c_str());
+    if (prepareError_.empty()) prepareError_ = error.empty() ? "cannot place " + origin + " on the check device" : error;
+  }
 }
 
 void CheckDevice::Activate(plat::posix::DebugSink debug) {

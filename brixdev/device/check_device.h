@@ -3,6 +3,15 @@
 // layer's device simulator works on it on this thread (a device context in
 // force, never the environment), so the programs' own code reads scripts and
 // looks up files there as the device will.
+//
+// A file of a megabyte or more is placed as a stand-in: an empty file, so that
+// placing it costs nothing and a copy line carries it out with the installer's
+// own code (opening, creating, every failure a device has) without reading its
+// bytes. The check reads the content of few files (the scripts, the programs
+// and libraries it looks into); Prepare gives a stand-in its content just
+// before, by a reflink or a hard link to the package's file where the host
+// allows it, and Copied lets a copy's destination stand for what its source
+// stands for.
 #pragma once
 
 #include <cstdint>
@@ -42,11 +51,22 @@ class CheckDevice {
   // Host entries that were not placed because they are neither file nor folder.
   const std::vector<std::string>& Skipped() const { return placed_.skipped; }
 
+  // Notes that a copy line copied the device file from to the device file to.
+  void Copied(std::u16string_view from, std::u16string_view to);
+  // Gives the device file at devicePath its content, if it is a stand-in, before the check reads it.
+  void Prepare(std::u16string_view devicePath);
+  // What went wrong giving a stand-in its content; empty when nothing did.
+  const std::string& PrepareError() const { return prepareError_; }
+
+  // Files of this size or more are placed as stand-ins.
+  static constexpr std::uint64_t kStandInSize = std::uint64_t{1} << 20;
+
  private:
   std::string dir_;   // the device folder; empty before Create
   std::string root_;  // dir_/fs
   Placed placed_;
   std::optional<plat::posix::DeviceScope> scope_;
+  std::string prepareError_;
 };
 
 // A debug sink that keeps nothing: a check reports findings, never the programs' messages.

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "brixdev/device/file_clone.h"
 #include "brixdev/text.h"
 
 namespace brixdev {
@@ -53,56 +54,38 @@ bool MakeFolders(const std::string& path, std::string* error) {
   return true;
 }
 
-// Copies the bytes of a regular file into a new file target, runnable as every file on a device.
+// A new file target with the content of the regular file source, runnable as every file on a device.
 bool CopyFile(const std::string& source, const std::string& target, std::string* error) {
-  FdCloser in{open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW)};
-  if (in.fd < 0) {
-    *error = Why("cannot read", source);
-    return false;
-  }
+  unlink(target.c_str());
+  CloneWay way = CloneWay::kCopy;
+  return CloneFile(source, target, false, &way, error);
+}
+
+// An empty file target standing in for source (see CheckDevice).
+bool PlaceStandIn(const std::string& target, std::string* error) {
   unlink(target.c_str());
   FdCloser out{open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755)};
   if (out.fd < 0) {
     *error = Why("cannot create", target);
     return false;
   }
-  char buffer[1 << 16];
-  for (;;) {
-    const ssize_t got = read(in.fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      *error = Why("cannot read", source);
-      return false;
-    }
-    if (got == 0) break;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(out.fd, buffer + done, static_cast<std::size_t>(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        *error = Why("cannot write", target);
-        return false;
-      }
-      done += put;
-    }
-  }
-  if (close(out.fd) != 0) {
-    out.fd = -1;
-    *error = Why("cannot write", target);
-    return false;
-  }
-  out.fd = -1;
   return true;
 }
 
 bool PlaceTree(const std::string& source, const std::string& target, Placed* placed,
-               std::string* error) {
+               std::string* error, std::uint64_t standInSize) {
   struct stat st {};
   if (lstat(source.c_str(), &st) != 0) {
     *error = Why("cannot read", source);
     return false;
   }
-  if (IsHostFile(source)) {
-    if (!CopyFile(source, target, error)) return false;
+  if (S_ISREG(st.st_mode)) {
+    if (standInSize != 0 && static_cast<std::uint64_t>(st.st_size) >= standInSize) {
+      if (!PlaceStandIn(target, error)) return false;
+      placed->standIns[target] = source;
+    } else if (!CopyFile(source, target, error)) {
+      return false;
+    }
     placed->files[target] = source;
     return true;
   }
@@ -125,7 +108,7 @@ bool PlaceTree(const std::string& source, const std::string& target, Placed* pla
     if (name != "." && name != "..") names.push_back(name);
   }
   for (const std::string& name : names) {
-    if (!PlaceTree(source + "/" + name, target + "/" + name, placed, error)) return false;
+    if (!PlaceTree(source + "/" + name, target + "/" + name, placed, error, standInSize)) return false;
   }
   return true;
 }
@@ -183,14 +166,14 @@ std::string HostPathFor(const std::string& root, std::u16string_view devicePath)
 }
 
 bool Place(const std::string& source, const std::string& target, Placed* placed,
-           std::string* error) {
+           std::string* error, std::uint64_t standInSize) {
   if (target.empty()) {
     *error = "the place on the device passes a symbolic link";
     return false;
   }
   const std::size_t slash = target.rfind('/');
   if (slash != std::string::npos && slash > 0 && !MakeFolders(target.substr(0, slash), error)) return false;
-  return PlaceTree(source, target, placed, error);
+  return PlaceTree(source, target, placed, error, standInSize);
 }
 
 bool IsEmptyFolder(const std::string& path) {

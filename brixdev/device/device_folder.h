@@ -2,6 +2,7 @@
 // placed at device paths (as one copies files onto a device).
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -17,8 +18,9 @@ inline constexpr char16_t kDeviceImporter[] = u"\\Windows\\Brixparse.exe";
 
 // What placing a tree did.
 struct Placed {
-  std::map<std::string, std::string> files;  // host path placed -> the host file it came from
-  std::vector<std::string> skipped;          // source entries that are neither file nor folder (links, devices)
+  std::map<std::string, std::string> files;     // host path placed -> the host file it came from
+  std::vector<std::string> skipped;             // source entries that are neither file nor folder (links, devices)
+  std::map<std::string, std::string> standIns;  // host path placed empty -> the host file it stands for
 };
 
 // Creates the device folder dir: dir/fs with the usual folders, and a copy of importer (a host
@@ -31,9 +33,12 @@ bool CreateDevice(const std::string& dir, const std::string& importer, std::stri
 std::string HostPathFor(const std::string& root, std::u16string_view devicePath);
 
 // Copies the host file or folder source (a folder with everything below it) to host path target,
-// creating missing parent folders; files are made runnable, as every file on a device is.
+// creating missing parent folders; files are made runnable, as every file on a device is, and get
+// their content by a reflink where the host allows it (a copy keeps holes). Files of standInSize
+// bytes or more (0: none) are placed empty instead, as stand-ins listed in placed->standIns.
 // Symbolic links are never followed. false and *error on failure.
-bool Place(const std::string& source, const std::string& target, Placed* placed, std::string* error);
+bool Place(const std::string& source, const std::string& target, Placed* placed, std::string* error,
+           std::uint64_t standInSize = 0);
 
 // True when the host path is a folder (symbolic links not followed).
 bool IsHostFolder(const std::string& path);

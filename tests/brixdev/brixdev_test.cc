@@ -129,8 +129,14 @@ TEST(BrixdevTool, ExportWithoutAUsableDeviceExitsWithTwo) {
   regtest::TempDevice device;
   const Outcome missingFolder = RunTool({"-d", device.path() + "/absent", "reg", "export"}, {});
   EXPECT_EQ(missingFolder.status, 2);
-
+  // A folder without fs/ is no device, even with a registry database in it.
   { std::ofstream(regstore::Store::DatabasePath(device.path())) << "not a database at all, only text"; }
+  const Outcome noFileSystem = RunTool({"-d", device.path(), "reg", "export"}, {});
+  EXPECT_EQ(noFileSystem.status, 2);
+  EXPECT_EQ(noFileSystem.err, "brixdev: no device folder: " + device.path() + " holds no fs/\n");
+  EXPECT_TRUE(noFileSystem.out.empty());
+  std::filesystem::create_directory(device.path() + "/fs");
+
   const Outcome broken = RunTool({"reg", "export"}, {"BRIX_DEVICE=" + device.path()});
   EXPECT_EQ(broken.status, 2);
   EXPECT_NE(broken.err.find("cannot open"), std::string::npos);
@@ -138,15 +144,18 @@ TEST(BrixdevTool, ExportWithoutAUsableDeviceExitsWithTwo) {
 
 TEST(BrixdevTool, ADeviceWithoutRegistryExportsTheHeaderAndStaysUntouched) {
   regtest::TempDevice device;
+  std::filesystem::create_directory(device.path() + "/fs");
   const Outcome outcome = RunTool({"-d", device.path(), "reg", "export"}, {});
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.out, "REGEDIT4\n\n");
-  EXPECT_TRUE(std::filesystem::is_empty(device.path()));
+  EXPECT_TRUE(std::filesystem::is_empty(device.path() + "/fs"));
+  EXPECT_FALSE(std::filesystem::exists(regstore::Store::DatabasePath(device.path())));
   EXPECT_EQ(RunTool({"-d", device.path(), "reg", "export", "HKEY_LOCAL_MACHINE\\A"}, {}).status, 1);
 }
 
 TEST(BrixdevTool, ExportsTheWholeRegistryOrOneSubtree) {
   regtest::TempDevice device;
+  std::filesystem::create_directory(device.path() + "/fs");
   {
     std::string error;
     std::unique_ptr<regstore::Store> store = regstore::Store::Open(device.path(), &error);
@@ -200,6 +209,7 @@ TEST(BrixdevTool, ExportsTheWholeRegistryOrOneSubtree) {
 TEST(BrixdevTool, ExportsADeepKeyLevelByLevel) {
   constexpr int kDepth = 300;
   regtest::TempDevice device;
+  std::filesystem::create_directory(device.path() + "/fs");
   {
     std::string error;
     std::unique_ptr<regstore::Store> store = regstore::Store::Open(device.path(), &error);
@@ -339,10 +349,20 @@ TEST(BrixdevTool, TryOnAGivenDeviceReportsChangesAndKeepsIt) {
   EXPECT_NE(run.out.find("\"changed\": [{\"path\": \"\\\\Program Files\\\\Example\\\\app\\\\readme.txt\", \"size\": 105}]"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("\"values_changed\": [{\"key\": \"HKEY_LOCAL_MACHINE\\\\Software\\\\Example\", \"value\": "
-                         "\"\\\"Version\\\"=dword:00010002\"}]"),
+  EXPECT_NE(run.out.find("\"values_changed\": [{\"key\": \"HKEY_LOCAL_MACHINE\\\\Software\\\\Example\", \"name\": "
+                         "\"Version\", \"type\": 4, \"data\": 65538}]"),
             std::string::npos)
       << run.out;
+  // Every kind of value, each with its data in the form of its type.
+  for (const char* value :
+       {"{\"key\": \"HKEY_LOCAL_MACHINE\\\\Software\\\\Example\", \"name\": \"Features\", \"type\": 7, \"data\": "
+        "[\"touch\", \"serial\"]}",
+        "{\"key\": \"HKEY_LOCAL_MACHINE\\\\Software\\\\Example\", \"name\": \"InstallDir\", \"type\": 1, \"data\": "
+        "\"\\\\Program Files\\\\Example\"}",
+        "{\"key\": \"HKEY_LOCAL_MACHINE\\\\Software\\\\Example\", \"name\": \"Signature\", \"type\": 3, \"data\": "
+        "\"de,ad,be,ef\"}"})
+    EXPECT_NE(run.out.find(value), std::string::npos) << value << "\n" << run.out;
+  EXPECT_NE(run.out.find("\"failures\": [],\n  \"summary\": null\n}"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\"programs\": [{\"program\": \"\\\\Windows\\\\Brixparse.exe\", \"command_line\": "
                          "\"\\\\Storage Card\\\\BrixCopy\\\\settings.reg\"}]"),
             std::string::npos)
@@ -367,7 +387,11 @@ TEST(BrixdevTool, TryRunsThePackagesImporterAsTheSimulatorsAndReportsFailedStart
                                               "'\\Windows\\absent.exe' -e\n";
   std::ofstream(package + "/Brixparse.exe") << "MZ a program for the device, not for the simulator";
   const Outcome run = RunTool({"try", package}, {});
-  EXPECT_EQ(run.status, 0) << run.err;
+  // The importer could not open its script and a program could not be started: no clean install.
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.out.find("=== Failed: 1 program not started, 1 importer report on a registry script\n"),
+            std::string::npos)
+      << run.out;
   EXPECT_EQ(run.out.rfind("=== Notes\nthe package's " + package + "/Brixparse.exe is replaced by the simulator's importer", 0),
             0u)
       << run.out;
@@ -377,6 +401,30 @@ TEST(BrixdevTool, TryRunsThePackagesImporterAsTheSimulatorsAndReportsFailedStart
   EXPECT_NE(run.out.find("=== Programs started\n\\Windows\\Brixparse.exe  command line: \\s.reg\n"), std::string::npos)
       << run.out;
   EXPECT_EQ(RunTool({"try", scratch.path() + "/absent"}, {}).status, 2);
+}
+
+TEST(BrixdevTool, TryFailsWhenTheInstallReportsAFailure) {
+  regtest::TempDevice scratch;
+  const std::string package = scratch.path() + "/pkg";
+  std::filesystem::create_directories(package);
+  std::ofstream(package + "/a.txt") << "a";
+  std::ofstream(package + "/BrixCopy.inf") << "'missing.txt' '\\Data'\n'\\Storage Card\\BrixCopy\\a.txt' '\\Windows'\n"
+                                              "\"a.txt\" \"\\Data\"\n'a.txt' '\\Never'\n";
+  const Outcome run = RunTool({"try", package}, {});
+  EXPECT_EQ(run.status, 1) << run.err;
+  // After the change report, one line.
+  const std::size_t programs = run.out.find("=== Programs started\n(none)\n");
+  ASSERT_NE(programs, std::string::npos) << run.out;
+  EXPECT_EQ(run.out.substr(programs + 28), "=== Failed: the script stopped at a malformed line, 2 copies failed\n");
+
+  const Outcome json = RunTool({"try", package, "--json"}, {});
+  EXPECT_EQ(json.status, 1) << json.err;
+  EXPECT_NE(json.out.find("\"failures\": [{\"kind\": \"copy\", \"message\": \"BrixCopy: cannot open source file: "
+                          "\\\\Storage Card\\\\BrixCopy\\\\missing.txt\"}, {\"kind\": \"copy\""),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"summary\": \"the script stopped at a malformed line, 2 copies failed\"\n}"), std::string::npos)
+      << json.out;
 }
 
 TEST(BrixdevTool, TryNeverWritesThroughALinkOnTheDevice) {

@@ -18,7 +18,7 @@ import tempfile
 # A package with an error, the note that explains it, and a warning, and a
 # registry script with an error: three rules, two files, in a folder whose
 # name needs percent-encoding in a URI.
-INSTALL_SCRIPT = "'a.txt' '\\D\\a.txt' -R\n\t; indented with a tab\n'b.txt' '\\D\\b.txt'\n"
+INSTALL_SCRIPT = "'\\Storage Card\\BrixCopy\\a.txt' '\\D\\a.txt' -R\n\t; indented with a tab\n'b.txt' '\\D\\b.txt'\n"
 REGISTRY_SCRIPT = 'REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\X]\n"d"=DWORD:1\n'
 
 VALIDATOR_CONFIG = """<?xml version="1.0" encoding="utf-8"?>

@@ -66,7 +66,8 @@ TEST(BrixdevOptions, EveryValueTakesEveryForm) {
 
 // A script with an error that stops it, the note on the lines it keeps from
 // running, and a warning before it.
-const std::string kScript = "'a.txt' '\\D\\a.txt' -R\n\t; a comment after a tab\n'a.txt' '\\D\\b.txt'\n";
+const std::string kScript =
+    "'\\Storage Card\\BrixCopy\\a.txt' '\\D\\a.txt' -R\n\t; a comment after a tab\n'a.txt' '\\D\\b.txt'\n";
 
 TEST(BrixdevOptions, IgnoreAndWerrorDecideWhatIsPrintedAndCounted) {
   wbtest::TempFolder folder;

@@ -49,7 +49,7 @@ const InfCase kCases[] = {
     {"SplitLine", "'a.txt' '\\Dest'" + std::string(250, ' ') + "-x\n'a.txt' '\\Other'\n", {{"a.txt", "a"}},
      {{1, 260, "error", "split-line", "line of 267 characters"},
       {1, 266, "error", "malformed-line", "no apostrophe opens a source"},
-      {1, 1, "note", "never-run", "line 2 never runs"}}},
+      {1, 266, "note", "never-run", "line 2 never runs"}}},
     {"CarriageReturnAlone", "'a.txt' '\\D1'\r'a.txt' '\\D2'\n", {{"a.txt", "a"}},
      {{1, 14, "error", "cr-line-end", "carriage return without line feed"},
       {1, 15, "warning", "ignored-text", "'a.txt' '\\D2'"}}},
@@ -107,7 +107,7 @@ const InfCase kCases[] = {
     {"DestinationWithoutDot", "'\\Storage Card\\BrixCopy\\a.txt' '\\Data\\README'\n", {{"a.txt", "a"}},
      {{1, 33, "error", "destination-folder", "creates it as a folder before the copy"}}},
     {"CopyThatFails", "'\\Storage Card\\BrixCopy\\a.txt' '\\Windows\\Brixparse.exe\\x.txt'\n", {{"a.txt", "a"}},
-     {{1, 33, "error", "copy-fails", "fails on the device with error 3"}}},
+     {{1, 33, "error", "copy-fails", "fails on the device with error 3, the path does not exist"}}},
     {"SameDestinationTwice", "'a.txt' '\\D'\n'\\Storage Card\\BrixCopy\\b.txt' '\\d\\A.TXT'\n",
      {{"a.txt", "a"}, {"b.txt", "b"}},
      {{2, 33, "warning", "same-destination", "also written by line 1: the later copy wins"}}},
@@ -147,7 +147,8 @@ const InfCase kCases[] = {
     {"ImporterWithoutScript", "'\\Windows\\Brixparse.exe \\nowhere.reg' -x\n", {},
      {{1, 2, "error", "missing-registry-script", "from its command line '\\nowhere.reg'"}}},
     {"QuoteInsideTheEntry", "'\\Windows\\Brixparse.exe \"\\s.reg\"' -x\n", {},
-     {{1, 2, "error", "invalid-name", "a double quote anywhere in the entry"}}},
+     {{1, 2, "warning", "quoted-program", "drops its first character '\\' all the same"},
+      {1, 2, "error", "invalid-name", "a double quote anywhere in the entry"}}},
 };
 
 class InstallScriptCheck : public ::testing::TestWithParam<InfCase> {};
@@ -183,6 +184,36 @@ TEST(InstallScriptCheckPaths, RegistryScriptsHandedToTheImporterAreCheckedUnderT
   EXPECT_EQ(found[0].line, 2);
   EXPECT_EQ(found[0].id, "default-value");
   EXPECT_EQ(status, 0);
+}
+
+TEST(InstallScriptCheckPaths, LargeFilesAreCheckedByTheirContentWhereTheCheckReadsIt) {
+  // Files of a megabyte or more stand in empty on the check device until the
+  // check reads them: a registry script copied before the importer reads it,
+  // a library copied before it is registered, an install script, a data file.
+  const std::string padding = std::string(1 << 20, ';') + "\n";
+  std::string comments;  // 6000 comment lines, 1.2 MB
+  for (int i = 0; i < 6000; ++i) comments += "; " + std::string(197, 'c') + "\n";
+  wbtest::TempFolder folder;
+  folder.Write("pkg/BrixCopy.inf", comments +
+                                       "'big.reg' '\\Temp'\n'\\Temp\\big.reg' '\\Temp\\again.reg'\n"
+                                       "'\\Windows\\Brixparse.exe \\Temp\\again.reg' -x\n'\\big\\*' '\\Windows'\n"
+                                       "'\\Windows\\none.dll' -r\n'\\Windows\\yes.dll' -r\n'data.bin' '\\Data'\n");
+  folder.Write("pkg/big.reg", padding + "[HKEY_LOCAL_MACHINE\\A]\n\"w\"=dword:1 junk\n");
+  folder.Write("pkg/big/none.dll", wbtest::MakePe(true, {"DllGetClassObject"}) + std::string(1 << 20, '\0'));
+  folder.Write("pkg/big/yes.dll", wbtest::MakePe(true, {"DllRegisterServer"}) + std::string(1 << 20, '\0'));
+  folder.Write("pkg/data.bin", std::string(3 << 20, 'd'));
+  int status = -1;
+  const std::vector<Finding> found = Check(folder.path() + "/pkg", "", &status);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].file, folder.path() + "/pkg/BrixCopy.inf");
+  EXPECT_EQ(found[0].line, 6005);
+  EXPECT_EQ(found[0].id, "no-register-export");
+  EXPECT_EQ(found[1].file, folder.path() + "/pkg/big.reg");
+  EXPECT_EQ(found[1].line, 3);
+  EXPECT_EQ(found[1].id, "text-after-value");
+  EXPECT_EQ(status, 1);
+  // The package is as it was.
+  EXPECT_EQ(wbtest::ReadFile(folder.path() + "/pkg/data.bin"), std::string(3 << 20, 'd'));
 }
 
 TEST(InstallScriptCheckPaths, AnInstallScriptOfAnyNameHasItsFolderAsPackage) {

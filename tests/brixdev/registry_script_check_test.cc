@@ -31,7 +31,8 @@ const RegCase kCases[] = {
      {{1, 1, "warning", "value-before-key", "not stored"}}},
     {"BackslashEscapes", kKey + "\"p\"=\"C:\\\\Program Files\"\n\"q\"=\"say \\\"hi\\\"\"\n",
      {{2, 8, "warning", "backslash-escape", "'\\\\' is stored as written"},
-      {3, 10, "warning", "backslash-escape", "it stands for '\"'"}}},
+      {3, 10, "warning", "backslash-escape", "it stands for '\"'"},
+      {3, 11, "warning", "quote-in-string", "stores one string 'say \\\"hi\\\"'"}}},
     {"DefaultValue", kKey + "@=\"x\"\n", {{2, 1, "warning", "default-value", "no default values"}}},
     {"DeletedKeyAndValue", kKey + "\"v\"=-\n[-HKEY_LOCAL_MACHINE\\Software\\Old]\n",
      {{2, 5, "warning", "deletion", "cannot delete and ignores the line"},
@@ -51,6 +52,7 @@ const RegCase kCases[] = {
      {{2, 4, "error", "equals-not-direct", "directly"}, {3, 4, "error", "no-entry", "without '='"}}},
     {"KeyLineThatGivesNoKey", kKey + "[HKEY_LOCAL_MACHINE\\Software\\B;C]\n\"lost\"=dword:2\n[HKEY_LOCAL_MACHINE\\D\n",
      {{2, 1, "error", "no-key", "a ';' inside the brackets starts a comment"},
+      {3, 1, "warning", "value-after-no-key", "the line meant as a key line before it gave no key"},
       {4, 1, "error", "no-key", "gives no key; the importer ignores it, and the values after it are not stored until "
                                 "the next key line"}}},
     {"UnknownRoot", "[HKLM\\Software\\A]\n[hkey_current_user\\X]\n",
@@ -62,11 +64,14 @@ const RegCase kCases[] = {
     {"UnclosedValueName", kKey + "\"open=dword:1\n", {{2, 1, "error", "no-entry", "no closing double quote"}}},
     {"BlankBehindAContinuationBackslash", kKey + "\"h\"=hex:01,\\\n02,\\ \n03\n",
      {{3, 4, "warning", "blank-after-backslash", "does not continue"},
+      {3, 4, "warning", "byte-not-hex", "'\\' is no hexadecimal number"},
       {4, 1, "warning", "no-entry", "neither key nor value"}}},
     {"ContinuationOnTheLastLine", kKey + "\"h\"=hex:01,\\\n02,\\\n",
-     {{3, 4, "warning", "backslash-at-end", "nothing follows"}}},
+     {{3, 3, "note", "list-separator", "(',')"}, {3, 4, "warning", "backslash-at-end", "nothing follows"}}},
     {"CarriageReturnsAlone", "REGEDIT4\r" + kKey.substr(0, kKey.size() - 1) + "\r\"a\"=dword:1\r",
-     {{1, 9, "error", "cr-line-end", "one line"}}},
+     {{1, 1, "warning", "ignored-text", "before the key's '[' is ignored: 'REGEDIT4\\r'"},
+      {1, 9, "error", "cr-line-end", "one line"},
+      {1, 41, "warning", "ignored-text", "behind the key's ']' is ignored: '\\r\"a\"=dword:1\\r'"}}},
     {"NameTooLong", kKey + "\"" + std::string(256, 'n') + "\"=dword:1\n\"" + std::string(255, 'n') + "\"=dword:1\n",
      {{2, 1, "error", "long-name", "256 characters"}}},
     {"DesktopExportHeader", "Windows Registry Editor Version 5.00\n\n" + kKey,
@@ -120,6 +125,7 @@ TEST(RegistryScriptCheckLimits, LineTheImporterDoesNotKeep) {
   const std::string huge(4u << 20, 'k');
   ExpectFindings(kKey + "[HKEY_LOCAL_MACHINE\\" + huge + "]\n\"v\"=dword:1\n" + kKey + "\"w\"=\"" + huge + "\n",
                  {{2, 1, "error", "line-too-long", "values after it are not stored until the next key line"},
+                  {3, 1, "warning", "value-after-no-key", "is not stored"},
                   {5, 1, "error", "line-too-long", "it gives no entry"}});
 }
 
@@ -139,6 +145,77 @@ TEST(RegistryScriptCheckOutput, JsonCarriesTheSameFindings) {
                      ", \"line\": 3, \"column\": 1, \"severity\": \"warning\", \"id\": \"default-value\", \"message\": "
                      "\"@= sets the default value in the desktop editors; the importer has no default values and "
                      "ignores the line\"}\n]\n");
+}
+
+// True when text is valid UTF-8 (no overlong forms, no surrogates, nothing beyond U+10FFFF).
+bool ValidUtf8(const std::string& text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = [&](std::size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u; };
+    const unsigned lead = b(0);
+    std::size_t n = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                    : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (n == 0) return false;
+    for (std::size_t k = 1; k < n; ++k)
+      if ((b(k) & 0xC0) != 0x80) return false;
+    if ((lead == 0xE0 && b(1) < 0xA0) || (lead == 0xED && b(1) > 0x9F) || (lead == 0xF0 && b(1) < 0x90) ||
+        (lead == 0xF4 && b(1) > 0x8F))
+      return false;
+    i += n;
+  }
+  return true;
+}
+
+TEST(RegistryScriptCheckOutput, AnUnreadablePathHidesNoFindingsOfTheOthers) {
+  wbtest::TempFolder folder;
+  brixdev::CheckRequest request;
+  const std::string first = folder.Write("a.reg", kKey + "\"d\"=DWORD:1\n");
+  const std::string missing = folder.path() + "/absent.reg";
+  const std::string last = folder.Write("z.reg", kKey + "\"w\"=dword:1 junk\n");
+  request.paths = {first, missing, last};
+  request.importer = BRIXPARSE_PATH;
+  std::string out, err;
+  EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
+  EXPECT_EQ(err, "brixdev: cannot read " + missing + "\n1 error, 1 warning, 0 notes\n");
+  wbtest::ExpectFindings(wbtest::ParseFindings(out), {{2, 5, "error", "upper-case-type", "in capitals"},
+                                                      {2, 13, "warning", "text-after-value", "'junk'"}});
+
+  request.format = brixdev::Format::kJson;
+  out.clear();
+  err.clear();
+  EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
+  EXPECT_EQ(err, "brixdev: cannot read " + missing + "\n");
+  // Sorted by file: the unreadable path between the two scripts.
+  const std::size_t a = out.find("\"id\": \"upper-case-type\""), b = out.find("\"id\": \"unreadable\""),
+                    z = out.find("\"id\": \"text-after-value\"");
+  EXPECT_TRUE(a != std::string::npos && b != std::string::npos && z != std::string::npos && a < b && b < z) << out;
+  EXPECT_NE(out.find("{\"file\": \"" + missing + "\", \"line\": 1, \"column\": 1, \"severity\": \"error\", \"id\": "
+                     "\"unreadable\", \"message\": \"cannot read " + missing + "\"}"),
+            std::string::npos)
+      << out;
+  // SARIF, the other report for machines, names it too.
+  request.format = brixdev::Format::kSarif;
+  out.clear();
+  err.clear();
+  EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
+  EXPECT_NE(out.find("\"ruleId\": \"unreadable\""), std::string::npos) << out;
+}
+
+TEST(RegistryScriptCheckOutput, JsonIsUtf8WhateverTheFileNamesHold) {
+  wbtest::TempFolder folder;
+  brixdev::CheckRequest request;
+  // A Latin-1 name, and a name cut in the middle of a UTF-8 sequence.
+  request.paths = {folder.Write("caf\xe9.reg", kKey + "\"d\"=DWORD:1\n"), folder.Write("x\xe2\x82.reg", "@=\"x\"\n"),
+                   folder.path() + "/gone\xff.reg"};
+  request.importer = BRIXPARSE_PATH;
+  request.format = brixdev::Format::kJson;
+  std::string out, err;
+  EXPECT_EQ(brixdev::RunCheck(request, &out, &err), 2);
+  EXPECT_TRUE(ValidUtf8(out)) << out;
+  EXPECT_NE(out.find("caf\xEF\xBF\xBD.reg\", \"line\": 2"), std::string::npos) << out;
+  EXPECT_NE(out.find("x\xEF\xBF\xBD\xEF\xBF\xBD.reg\", \"line\": 1"), std::string::npos) << out;
+  EXPECT_NE(out.find("gone\xEF\xBF\xBD.reg\", \"line\": 1, \"column\": 1, \"severity\": \"error\", \"id\": \"unreadable\""),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace

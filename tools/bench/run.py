@@ -7,7 +7,8 @@ target, in one table:
 - one 1 GiB file by a single-file line, against a plain read/write program,
   on disk and on tmpfs;
 - 10,000 files of 1 KiB by one wildcard line, against cp -r, on disk and on tmpfs;
-- the counting run (a start after the first).
+- the counting run (a start after the first);
+- brixdev check of a package holding a 2 GiB sparse data file (seconds).
 
 Builds the native preset first. Exit status 0 when every figure meets its
 target, 1 otherwise.
@@ -29,6 +30,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
 
+import check_bench  # noqa: E402
 import copy_bench  # noqa: E402
 import import_bench  # noqa: E402
 
@@ -65,10 +67,11 @@ def main():
     if args.build == os.path.join(ROOT, "build", "default"):
         subprocess.run(["cmake", "--preset", "default"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", "--preset", "default", "--target", "BrixCopy", "Brixparse",
-                        "bench_regimport"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+                        "bench_regimport", "brixdev"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     brixcopy = os.path.join(args.build, "installer", "BrixCopy")
     brixparse = os.path.join(args.build, "regimport", "Brixparse")
     bench = os.path.join(args.build, "tests", "regimport", "bench_regimport")
+    brixdev = os.path.join(args.build, "brixdev", "brixdev")
     size_mib, files, runs = (64, 1000, 3) if args.quick else (1024, 10000, 7)
 
     rows = []  # (figure, ours, reference, ratio text, met)
@@ -79,6 +82,11 @@ def main():
     seconds, size = import_bench.import_seconds(brixparse, 10000, 10, 3 if args.quick else 5)
     rows.append((f"whole import, 10,000 keys ({size / 1e6:.1f} MB)", f"{seconds:.3f} s",
                  "target 0.300 s", "", seconds <= 0.3))
+
+    times, peak = check_bench.check_seconds(brixdev, 2, 3 if args.quick else 7)
+    check = statistics.median(times)
+    rows.append(("check, package with a 2 GiB sparse file", f"{check:.3f} s", "target 1 s (27.7 s before)",
+                 f"temporary space {peak / 1e6:.1f} MB", check < 1.0))
 
     tools = tempfile.mkdtemp(prefix="brix-bench-tools-")
     try:
