@@ -8,15 +8,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
-# shellcheck disable=SC2086
-ensure_packages $BRIX_BUILD_PACKAGES
 if [ "$(id -u)" -eq 0 ]; then
+  # One apt-get run for everything: each run begins with a package index update.
   # shellcheck disable=SC2086
-  ensure_packages $BRIX_WIN32_PACKAGES
+  ensure_packages $BRIX_BUILD_PACKAGES $BRIX_WIN32_PACKAGES $BRIX_ARM_PACKAGES $BRIX_SWEEP_PACKAGES
+else
   # shellcheck disable=SC2086
-  ensure_packages $BRIX_ARM_PACKAGES
-  # shellcheck disable=SC2086
-  ensure_packages $BRIX_SWEEP_PACKAGES
+  ensure_packages $BRIX_BUILD_PACKAGES
 fi
 ensure_sarif_validator
 

@@ -29,7 +29,7 @@ if(EXISTS ${BRIX_WIN32_BUILD_DIR}/installer/BrixCopy.exe)
     add_test(NAME e2e.win32.device_api
       COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/tools/device_api_test.py
               ${BRIX_WIN32_BUILD_DIR}/device_api.json)
-    set_tests_properties(e2e.win32.device_api PROPERTIES LABELS "win32" TIMEOUT 120)
+    set_tests_properties(e2e.win32.device_api PROPERTIES LABELS "win32" TIMEOUT 120 COST 30)
   endif()
 
   if(BRIX_WINE AND BRIX_XVFB AND BRIX_XVFB_RUN)
@@ -40,18 +40,18 @@ if(EXISTS ${BRIX_WIN32_BUILD_DIR}/installer/BrixCopy.exe)
       --artifact recorder=${_w}/tests/e2e/win32/recorder.exe
       --artifact testreg=${_w}/tests/e2e/win32/testreg.dll
       --option build=${_w})
-    brix_add_scenarios(wine 300 ${_wine_artifacts})
+    brix_add_scenarios(wine 300 5 ${_wine_artifacts})
     add_test(NAME e2e.wine.backend
       COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_backend_test.py ${_w})
-    set_tests_properties(e2e.wine.backend PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
+    set_tests_properties(e2e.wine.backend PROPERTIES LABELS "e2e;wine" TIMEOUT 300 COST 5)
     # Desktop exports converted by brixdev, compared with what Wine's regedit makes of them.
     add_test(NAME e2e.wine.reg_convert
       COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_convert_test.py --build ${_w}
               --brixdev $<TARGET_FILE:brixdev> --importer $<TARGET_FILE:Brixparse>)
-    set_tests_properties(e2e.wine.reg_convert PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
+    set_tests_properties(e2e.wine.reg_convert PROPERTIES LABELS "e2e;wine" TIMEOUT 300 COST 5)
     add_test(NAME e2e.wine.run_control
       COMMAND ${Python3_EXECUTABLE} ${_win32_dir}/wine_run_control_test.py
               --build ${_w} --shots ${CMAKE_BINARY_DIR}/wine-shots)
-    set_tests_properties(e2e.wine.run_control PROPERTIES LABELS "e2e;wine" TIMEOUT 300)
+    set_tests_properties(e2e.wine.run_control PROPERTIES LABELS "e2e;wine" TIMEOUT 300 COST 30)
   endif()
 endif()
