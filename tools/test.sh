@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native build (unit tests on the
-# fake, end-to-end tests on the device simulator), the same under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows builds with
-# their end-to-end tests under Wine where the cross compiler is present, and
-# the unit tests built for 32-bit ARM under qemu-arm where its cross compiler
-# and emulator are present (as root the missing ones are installed).
+# Builds everything and runs every test: under AddressSanitizer and
+# UndefinedBehaviorSanitizer the unit tests (on the fake) and the end-to-end
+# tests (on the device simulator), the optimised native build with its
+# end-to-end tests, the Windows builds with their end-to-end tests under Wine
+# where the cross compiler is present, and the unit tests built for 32-bit ARM
+# under qemu-arm where its cross compiler and emulator are present (as root the
+# missing ones are installed).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . tools/deps.sh
@@ -47,8 +48,9 @@ cmake --build --preset asan
 # The Windows builds' own checks (label win32, wine) do not depend on this build: run once, below.
 ctest --preset asan -LE "wine|win32"
 
-echo "=== Native build"
-cmake --preset default -DBRIX_REQUIRE_WINE=$require_wine >/dev/null
+echo "=== Native build: the optimised programs, their end-to-end tests and the Windows builds' tests"
+# The unit tests ran above under the sanitizers (and on ARM): not built twice.
+cmake --preset default -DBRIX_REQUIRE_WINE=$require_wine -DBRIX_UNIT_TESTS=OFF >/dev/null
 cmake --build --preset default
 ctest --preset default
 
